@@ -1,0 +1,354 @@
+// The message module: one process-wide instance, with seams for tests.
+#include "commandline/messages.h"
+
+#include <semaphore.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <optional>
+#include <thread>
+#include <utility>
+
+namespace msg {
+namespace {
+
+constexpr char levelLetters[] = "DiiISWEFQX";
+constexpr int levelCount = 10;
+
+struct Module {
+  std::optional<std::string> programName;
+  int threshold = 4;
+  bool redirect = false;
+  std::optional<std::string> contextText;
+  int contextNumber = 0;
+  unsigned counters[levelCount] = {};
+  int storedStatus = 0;
+  int resultMask = 0;
+  int autoSummary = 0;
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+  Sink sink;
+  ExitHandler exitHandler;
+};
+
+Module& module() {
+  static Module instance;
+  return instance;
+}
+
+int clampLevel(int level) { return level < 0 ? 0 : (level >= levelCount ? levelCount - 1 : level); }
+
+// Console text attributes of the levels, as ANSI sequences (grey is the terminal's default).
+const char* colourFor(int level) {
+  switch (level) {
+    case S: return "\x1b[1;37m";
+    case W: return "\x1b[1;33m";
+    case E: case F: case Q: return "\x1b[1;31m";
+    default: return nullptr;
+  }
+}
+
+void emit(FILE* stream, const std::string& text, int level) {
+  Module& m = module();
+  if (m.sink) {
+    m.sink(stream, text);
+    return;
+  }
+  const char* colour = isatty(fileno(stream)) ? colourFor(level) : nullptr;
+  if (colour) std::fputs(colour, stream);
+  std::fwrite(text.data(), 1, text.size(), stream);
+  if (colour) std::fputs("\x1b[0m", stream);
+  std::fflush(stream);
+}
+
+[[noreturn]] void endProcess(int status) {
+  Module& m = module();
+  if (m.exitHandler) m.exitHandler(status);
+  std::exit(status);
+}
+
+void exitTimeSummary() {
+  if (module().autoSummary == 1) summary(nullptr, result_code());
+}
+
+std::string format(const char* fmt, va_list args) {
+  va_list copy;
+  va_copy(copy, args);
+  char small[512];
+  int n = std::vsnprintf(small, sizeof small, fmt, copy);
+  va_end(copy);
+  if (n < 0) return {};
+  if (static_cast<size_t>(n) < sizeof small) return std::string(small, n);
+  std::string text(static_cast<size_t>(n) + 1, '\0');
+  std::vsnprintf(text.data(), text.size(), fmt, args);
+  text.resize(n);
+  return text;
+}
+
+int write(int level, bool withSystemError, const char* fmt, va_list args) {
+  int savedErrno = errno;
+  Module& m = module();
+  m.counters[clampLevel(level)]++;
+  if (level < m.threshold) return 0;
+  std::string body = format(fmt, args);
+  int length = static_cast<int>(body.size());
+  std::string line;
+  if (m.programName) line += *m.programName;
+  line += '-';
+  line += levelLetters[clampLevel(level)];
+  if (m.contextText) {
+    line += '[';
+    line += *m.contextText;
+    if (m.contextNumber != 0) line += ':' + std::to_string(m.contextNumber);
+    line += ']';
+  }
+  line += ": ";
+  line += body;
+  if (withSystemError) {
+    line += " -- ";
+    line += std::strerror(savedErrno);
+    line += " (" + std::to_string(savedErrno) + ")";
+  }
+  if (level != Q) line += '\n';
+  emit(stream_for(level), line, level);
+  if (level == F) endProcess(1);
+  return length;
+}
+
+}  // namespace
+
+void init(const char* programName, int threshold) {
+  Module& m = module();
+  if (programName) m.programName = programName;
+  m.threshold = threshold > 8 ? 8 : threshold;
+  m.start = std::chrono::steady_clock::now();
+  m.autoSummary = 1;
+  static bool registered = false;
+  if (!registered) {
+    registered = true;
+    std::atexit(exitTimeSummary);
+  }
+}
+
+int vlog(int level, const char* fmt, va_list args) { return write(level, false, fmt, args); }
+
+int log(int level, const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  int n = write(level, false, fmt, args);
+  va_end(args);
+  return n;
+}
+
+int logSysError(int level, const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  int n = write(level, true, fmt, args);
+  va_end(args);
+  return n;
+}
+
+#define TARSEL_LEVEL_WRITER(function, level, withError) \
+  int function(const char* fmt, ...) {                  \
+    va_list args;                                       \
+    va_start(args, fmt);                                \
+    int n = write(level, withError, fmt, args);         \
+    va_end(args);                                       \
+    return n;                                           \
+  }
+TARSEL_LEVEL_WRITER(debug, D, false)
+TARSEL_LEVEL_WRITER(detail1, I1, false)
+TARSEL_LEVEL_WRITER(detail2, I2, false)
+TARSEL_LEVEL_WRITER(info, I, false)
+TARSEL_LEVEL_WRITER(summaryLine, S, false)
+TARSEL_LEVEL_WRITER(warning, W, false)
+TARSEL_LEVEL_WRITER(error, E, false)
+TARSEL_LEVEL_WRITER(fatal, F, false)
+TARSEL_LEVEL_WRITER(fatalSysError, F, true)
+#undef TARSEL_LEVEL_WRITER
+
+void set_context(const char* text) {
+  Module& m = module();
+  if (text) m.contextText = text;
+  else m.contextText.reset();
+  m.contextNumber = 0;
+}
+
+void set_context_number(int number) { module().contextNumber = number; }
+
+const char* context(int* number) {
+  Module& m = module();
+  if (number) *number = m.contextNumber;
+  return m.contextText ? m.contextText->c_str() : nullptr;
+}
+
+int set_threshold(int n) {
+  Module& m = module();
+  int previous = m.threshold;
+  m.threshold = n > 8 ? 8 : n;
+  return previous;
+}
+
+int threshold() { return module().threshold; }
+void set_redirect(bool toStdout) { module().redirect = toStdout; }
+bool redirect() { return module().redirect; }
+void set_result_mask(int mask) { module().resultMask = mask; }
+void set_auto_summary(int flag) { module().autoSummary = flag; }
+
+const char* program_name() {
+  Module& m = module();
+  return m.programName ? m.programName->c_str() : nullptr;
+}
+
+FILE* stream_for(int) { return module().redirect ? stdout : stderr; }
+
+unsigned counter(int level) { return module().counters[clampLevel(level)]; }
+
+void summary(const char* name, int code) {
+  Module& m = module();
+  if (!name) name = "Done";
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::steady_clock::now() - m.start).count();
+  int seconds = static_cast<int>((ms + 500) / 1000);
+  unsigned fails = m.counters[F], errors = m.counters[E], warnings = m.counters[W];
+  if (fails || errors || warnings) {
+    log(W, "%s (%d). %d fail(s), %d error(s), %d warning(s). %d sec elapsed\n", name, code,
+        static_cast<int>(fails), static_cast<int>(errors), static_cast<int>(warnings), seconds);
+    m.threshold = 6;
+  } else {
+    log(S, "%s (%d). %d sec elapsed", name, code, seconds);
+  }
+}
+
+int result_code() {
+  Module& m = module();
+  if (m.counters[F]) return 20;
+  if (m.counters[E] && m.resultMask <= 6) return 10;
+  if (m.counters[W] && m.resultMask <= 5) return 1;
+  return m.storedStatus;
+}
+
+void exit_with(int status) {
+  Module& m = module();
+  m.storedStatus = status;
+  if (m.autoSummary != 1) summary(nullptr, result_code());
+  endProcess(status);
+}
+
+void setSink(Sink sink) { module().sink = std::move(sink); }
+void setExitHandler(ExitHandler handler) { module().exitHandler = std::move(handler); }
+
+void reset() {
+  Module& m = module();
+  Sink sink = std::move(m.sink);
+  ExitHandler handler = std::move(m.exitHandler);
+  m = Module{};
+  m.sink = std::move(sink);
+  m.exitHandler = std::move(handler);
+}
+
+}  // namespace msg
+
+// ---- loggers ----
+
+void QuillLogger::log(int level, const char* format, ...) {
+  if (!hasOwnVlog()) return;
+  va_list args;
+  va_start(args, format);
+  vlog(level, format, args);
+  va_end(args);
+}
+
+void QuillLogger::vlog(int, const char*, va_list) {}
+
+int QuillLoggerCmdio::mapLevel(int level) {
+  switch (level) {
+    case 0: case 1: return msg::D;
+    case 2: return msg::I;
+    case 3: return msg::S;
+    case 4: return msg::I;
+    case 5: case 6: case 7: return msg::E;
+    default: return msg::I;
+  }
+}
+
+void QuillLoggerCmdio::vlog(int level, const char* format, va_list args) {
+  int mapped = mapLevel(level);
+  char buffer[2048];
+  std::vsnprintf(buffer, sizeof buffer, format, args);
+  if (mapped == msg::E && standby_ && *standby_) return;
+  msg::log(mapped, "PP: %s", buffer);
+}
+
+namespace {
+QuillLogger* installedLogger = nullptr;
+FILE* historySink = nullptr;
+FILE* aesaSink = nullptr;
+int sinkMask = 0;
+}  // namespace
+
+QuillLogger& base_logger() {
+  static QuillLogger instance;
+  return instance;
+}
+
+QuillLoggerCmdio& cmdio_logger() {
+  static QuillLoggerCmdio instance;
+  return instance;
+}
+
+QuillLogger& current_logger() { return installedLogger ? *installedLogger : base_logger(); }
+void install_logger(QuillLogger* logger) { installedLogger = logger; }
+
+void pp_set_files(FILE* history, FILE* aesa) {
+  historySink = history;
+  aesaSink = aesa;
+}
+void pp_set_mask(int mask) { sinkMask = mask; }
+int pp_mask() { return sinkMask; }
+
+void pp_printf(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  if ((sinkMask & 1) && historySink) {
+    va_list copy;
+    va_copy(copy, args);
+    std::vfprintf(historySink, format, copy);
+    va_end(copy);
+  }
+  if ((sinkMask & 2) && aesaSink) std::vfprintf(aesaSink, format, args);
+  va_end(args);
+}
+
+// ---- batch timer ----
+
+namespace {
+std::atomic<bool> batchClockRunning{false};
+std::atomic<int> batchDownCounter{0};
+
+// Signals of the named event mark the batch clock as running and count down; nothing in this
+// program waits for the result, so the thread is detached and never holds up the exit.
+void batchTimerLoop(sem_t* named) {
+  while (true) {
+    if (sem_wait(named) != 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    batchClockRunning = true;
+    batchDownCounter--;
+  }
+}
+}  // namespace
+
+void start_batch_timer() {
+  static bool started = false;
+  if (started) return;
+  started = true;
+  sem_t* named = sem_open("/QUILL_TM_BATCH", O_CREAT, 0666, 0);
+  if (named == SEM_FAILED) return;
+  std::thread(batchTimerLoop, named).detach();
+}

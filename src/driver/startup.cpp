@@ -1,0 +1,3 @@
+#include "driver/driver.h"
+
+int tarselMain(int, char**) { return 0; }

@@ -1,0 +1,103 @@
+// The flow table: which address ranges of the radar's memory form which flow,
+// and the state each flow keeps while its cycles are reassembled.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+struct Flow;
+
+/// The consumer of a flow's cycles. Every Flow embeds a default instance with this
+/// no-op behaviour, which is why the interface lives beside Flow.
+class IFlowObserver {
+ public:
+  virtual ~IFlowObserver() = default;
+  /// The block at the start address of a half arrived; false drops the cycle.
+  virtual bool onFlowStart(Flow&) { return true; }
+  /// A complete cycle is in the flow's data.
+  virtual void onFlowComplete(Flow&) {}
+  /// End of the run with a cycle pending; by default handled as a complete one.
+  virtual void onFlowFlush(Flow& flow) { onFlowComplete(flow); }
+  /// A block index arrived twice within a cycle; false drops the cycle.
+  virtual bool onDuplicateBlock(Flow&, int /*reason*/) { return true; }
+  virtual bool onEvent(Flow&, int, int) { return true; }
+};
+
+/// Word offsets of the configurable DSP header fields.
+struct HeaderOffsets {
+  uint32_t rowsAt = 26;
+  uint32_t colsAt = 27;
+  uint32_t batchAt = 24;
+  uint32_t tagAt = 25;
+  uint32_t timestampAt = 0;
+};
+
+constexpr uint32_t flowBlockSize = 256;     // payload of one recorder block
+constexpr uint32_t flowHeadroom = 1024;     // room for the record header before data
+constexpr uint8_t flowFillByte = 0xCA;      // what blocks that never arrived read as
+
+/// One flow of one recording source.
+struct Flow {
+  int32_t firmware = 1;          // 0 for software-recorded data ("SW")
+  const char* name = nullptr;    // points into the layout text
+  uint32_t base = 0;
+  uint32_t pingpong = 0;
+  uint32_t startA = 0;
+  uint32_t startB = 0;
+  uint32_t sourceId = 0;         // 0 until the first block binds it
+  uint32_t sourceTag = 0;
+  uint32_t size = 0;             // bytes per half
+  uint32_t cycles = 0;
+  uint32_t blockSize = flowBlockSize;
+  uint32_t cols = 0;
+  uint32_t rows = 0;
+  uint32_t side = 0;
+  uint32_t endA = 0;
+  uint32_t endB = 0;
+  uint32_t maxBlock = 0;
+  uint32_t expectedBlocks = 0;
+  uint32_t arrivedBlocks = 0;
+  uint32_t storedBlocks = 0;
+  std::vector<uint32_t> blockCounts;   // indexed 0..maxBlock
+  std::unique_ptr<uint8_t[]> storage;  // size + 2048 bytes
+  uint8_t* data = nullptr;             // storage + 1024
+  uint32_t capacity = 0;
+  uint32_t extent = 0;
+  uint32_t maxExtent = 0;
+  int32_t idle = 1;
+  int32_t started = 0;
+  uint32_t firstBlockPos = 0;
+  uint32_t lastBlockPos = 0;
+  IFlowObserver* observer = nullptr;
+  IFlowObserver defaultObserver;
+  /// Bytes of data written since the last reset (so a reset need not refill the whole half).
+  uint32_t dirty = 0;
+
+  /// Sets the derived ranges and allocates storage and counters for `size`.
+  void build();
+  /// Back to an empty cycle: counters 0, data refilled with 0xCA, idle 1; side is kept.
+  void reset();
+  /// The observer to call: `observer`, or the embedded default.
+  IFlowObserver& consumer() { return observer ? *observer : defaultObserver; }
+};
+
+/// The ordered flow table (layout order, per-source clones appended).
+using FlowTable = std::vector<std::unique_ptr<Flow>>;
+
+/// Where loading a layout binds observers and writes header offsets.
+struct LayoutTargets {
+  IFlowObserver* headerObserver = nullptr;  // observer of format-"H" flows (may be null)
+  IFlowObserver* flowObserver = nullptr;    // observer of every other flow
+  HeaderOffsets* headerOffsets = nullptr;   // the current header observer's offsets
+  HeaderOffsets* softOffsets = nullptr;     // the software header observer's offsets
+};
+
+/// Parses the layout text in place and fills the table; answers null on success or the
+/// error text ("Parsing Error", "flows object not found", or a missing-key text).
+/// `text` must be writable and stay allocated for the whole run (flow names point into it).
+const char* loadFlowTable(char* text, FlowTable& table, const LayoutTargets& targets);
+
+/// The built-in layout text, one line.
+const char* defaultLayoutText();

@@ -1,0 +1,2 @@
+// Byte-stream readers the software-data decoder reads through.
+#pragma once
