@@ -25,7 +25,7 @@ struct Module {
   int threshold = 4;
   bool redirect = false;
   std::optional<std::string> contextText;
-  int contextNumber = 0;
+  long long contextNumber = 0;
   unsigned counters[levelCount] = {};
   int storedStatus = 0;
   int resultMask = 0;
@@ -178,11 +178,12 @@ void set_context(const char* text) {
   m.contextNumber = 0;
 }
 
-void set_context_number(int number) { module().contextNumber = number; }
+void set_context_number(long long number) { module().contextNumber = number; }
+long long context_number() { return module().contextNumber; }
 
 const char* context(int* number) {
   Module& m = module();
-  if (number) *number = m.contextNumber;
+  if (number) *number = static_cast<int>(m.contextNumber);
   return m.contextText ? m.contextText->c_str() : nullptr;
 }
 

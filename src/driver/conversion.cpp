@@ -1,0 +1,256 @@
+#include "driver/conversion.h"
+
+#include <array>
+#include <cstring>
+
+#include "commandline/messages.h"
+#include "observers/observers.h"
+#include "postprocess/postprocess.h"
+#include "products/products.h"
+#include "video/video.h"
+
+namespace {
+
+uint32_t readU32(const uint8_t* p) {
+  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+
+unsigned long long asHex(uint64_t v) { return static_cast<unsigned long long>(v); }
+
+}  // namespace
+
+Conversion::Conversion(const RunSettings& settings, FlowTable& table, Observers& observers,
+                       SourceSequence& sources, std::atomic<bool>& stopRequested)
+    : settings_(settings),
+      table_(table),
+      observers_(observers),
+      sources_(sources),
+      stopRequested_(stopRequested) {}
+
+int Conversion::runConversion() {
+  index_.rebuild(table_);
+  while (scanOne() == Step::next) {
+  }
+  endOfRun();
+  return 0;
+}
+
+// Every read sets the block position first, so messages name where the read began; a read
+// that the end of a file cuts short continues in the next file of the sequence.
+bool Conversion::readWithContinuation(uint8_t* buffer, uint32_t n) {
+  SourceFile& file = sources_.file();
+  blockPos_ = file.position();
+  msg::set_context_number(static_cast<long long>(blockPos_));
+  if (blockPos_ > file.size()) {
+    msg::error("pos beyond EOF (%lu)", static_cast<unsigned long>(file.size()));
+    return false;
+  }
+  size_t k = file.read(buffer, n);
+  if (k == n) return true;
+  if (!sources_.endSource()) return false;
+  blockPos_ = 0;
+  if (sources_.file().read(buffer + k, n - k) < n - k) return false;
+  msg::detail2("partial read %u=%u+%u", n, static_cast<unsigned>(k), static_cast<unsigned>(n - k));
+  return true;
+}
+
+Conversion::Step Conversion::scanOne() {
+  if (!sources_.isOpen()) return Step::stop;
+  if (!readWithContinuation(header_, blockHeaderSize)) return Step::stop;
+  if (stopRequested_.load()) return Step::stop;
+  HeaderObserver* header = observers_.values.currentHeaderObserver;
+  if (!header) header = &observers_.headerObserver;
+  bool marked = std::memcmp(header_ + 10, blockMarker, sizeof blockMarker) == 0;
+  if (settings_.fastDateFix) {
+    // Each file is read only until its first header time is known.
+    if (header->firstSecs != 0) {
+      msg::info("skip to next");
+      if (!sources_.endSource()) return Step::stop;
+      header->firstSecs = header->lastSecs = 0;
+      header->firstHeader = true;
+      return Step::next;
+    }
+    if (!marked) return Step::next;
+  } else if (!marked) {
+    if (onBadHeader() == Step::stop) return Step::stop;
+    return header->headerCount >= settings_.maxBatches ? Step::stop : Step::next;
+  }
+  if (searching_) msg::summaryLine("First block found");
+  if (!readWithContinuation(block_, blockDataSize)) return Step::stop;
+  dispatch(readU32(header_), header_[8], header_[9]);
+  return header->headerCount >= settings_.maxBatches ? Step::stop : Step::next;
+}
+
+// Before the first block, stray bytes are skipped forward 16 at a time. Later, a bad header
+// means a truncated block swallowed the start of this one: walk back 16 bytes at a time to find it.
+Conversion::Step Conversion::onBadHeader() {
+  if (searching_) {
+    if (!leadingWarned_) {
+      msg::info("leading incomplete block");
+      leadingWarned_ = true;
+    } else {
+      msg::detail1("leading incomplete block");
+    }
+    return Step::next;
+  }
+  if (settings_.stopOnDamage) {
+    msg::warning("Incomplete block (0x%llX)", asHex(blockPos_));
+    return Step::stop;
+  }
+  if (retries_ > 13) {
+    msg::error("broken recording?");
+    return Step::stop;
+  }
+  if (retries_ == 0) msg::warning("Incomplete block (0x%llX)", asHex(blockPos_));
+  if (blockPos_ <= 16) {
+    msg::fatal("back retry error");
+    return Step::stop;
+  }
+  blockPos_ -= 16;
+  sources_.file().seek(blockPos_);
+  msg::set_context_number(static_cast<long long>(blockPos_));
+  msg::warning("Back retry: 0x%llX (-0x%X)...", asHex(blockPos_), 16u);
+  retries_++;
+  return Step::next;
+}
+
+Flow* Conversion::cloneFlow(const Flow& templateFlow, uint32_t sourceId, uint32_t address) {
+  auto clone = std::make_unique<Flow>();
+  clone->firmware = templateFlow.firmware;
+  clone->name = templateFlow.name;
+  clone->base = templateFlow.base;
+  clone->pingpong = templateFlow.pingpong;
+  clone->size = templateFlow.size;
+  clone->observer = templateFlow.observer;
+  clone->sourceId = sourceId;
+  clone->build();
+  msg::info("Flow: %s@%u b=0x%X a=0x%X", clone->name, sourceId, clone->base, address);
+  table_.push_back(std::move(clone));
+  index_.rebuild(table_);
+  return table_.back().get();
+}
+
+void Conversion::dispatch(uint32_t address, uint8_t sourceTag, uint8_t sourceId) {
+  FlowMatch match = index_.find(address, sourceId);
+  Flow* flow = match.flow;
+  if (!flow && match.templateFlow) flow = cloneFlow(*match.templateFlow, sourceId, address);
+  if (!flow) {
+    auto [entry, isNew] = unrecognizedAddresses_.try_emplace(address, 0);
+    entry->second++;
+    if (isNew)
+      msg::warning("????%u @%llX: 0x%X", blockCounter_, asHex(blockPos_), address);
+    blockCounter_++;
+    searching_ = false;
+    retries_ = 0;
+    return;
+  }
+  Flow& f = *flow;
+  blockCounter_++;
+  bool halfA = address >= f.startA && address < f.endA;  // half A wins where halves overlap
+  uint32_t side = halfA ? 0 : 1;
+  uint32_t halfStart = halfA ? f.startA : f.startB;
+  uint32_t index = (address - halfStart) / blockDataSize;
+  if (index > f.maxBlock) {
+    searching_ = false;
+    retries_ = 0;
+    return;
+  }
+  if ((address == halfStart || side != f.side) && f.storedBlocks != 0) closeCycle(f);
+  // The tag is taken after the previous cycle went out, so each record carries its own tag.
+  f.sourceTag = sourceTag;
+  f.side = side;
+  bool keep = true;
+  if (f.blockCounts[index] != 0) {
+    msg::warning("%s: duplicated: %u", f.name, index);
+    keep = f.consumer().onDuplicateBlock(f, 2);
+  }
+  f.arrivedBlocks++;
+  f.idle = 0;
+  std::memcpy(f.data + size_t{index} * blockDataSize, block_, blockDataSize);
+  f.blockCounts[index]++;
+  f.storedBlocks++;
+  f.extent = std::max(f.extent, (index + 1) * blockDataSize);
+  f.maxExtent = std::max(f.maxExtent, f.extent);
+  f.dirty = std::max(f.dirty, f.extent);
+  uint32_t position = static_cast<uint32_t>(blockPos_);
+  if (address == halfStart) {
+    f.firstBlockPos = position;
+    keep = f.consumer().onFlowStart(f);
+  } else {
+    f.lastBlockPos = position;
+  }
+  searching_ = false;
+  retries_ = 0;
+  if (!keep) f.reset();
+}
+
+// The pending cycle is judged when the next one begins: complete only if every block up to
+// the highest one seen arrived.
+void Conversion::closeCycle(Flow& f) {
+  uint32_t expected = f.extent / blockDataSize;
+  if (expected == 0) {
+    f.arrivedBlocks = 0;
+    f.consumer().onFlowComplete(f);
+  } else {
+    uint32_t arrived = 0;
+    for (uint32_t i = 0; i < expected && i < f.blockCounts.size(); ++i)
+      if (f.blockCounts[i] != 0) arrived++;
+    f.arrivedBlocks = arrived;
+    if (arrived == expected)
+      f.consumer().onFlowComplete(f);
+    else
+      msg::error("%s: partial flow disregarded, arrived=%u, expected=%u", f.name, arrived, expected);
+  }
+  f.reset();
+}
+
+void Conversion::endOfRun() {
+  msg::set_context(nullptr);
+  for (size_t i = 0; i < table_.size(); ++i) {
+    Flow& f = *table_[i];
+    if (f.extent != 0 && f.idle == 0) f.consumer().onFlowFlush(f);
+  }
+  // Measured after the flush, so the figure counts every record written.
+  uint64_t outputSize = observers_.output.outputPosition();
+  for (const auto& flow : table_) {
+    const Flow& f = *flow;
+    if (f.cycles != 0)
+      msg::summaryLine("%s@%0X: %d (0x%X*0x%X +0x%X)", f.name, f.sourceId,
+                       static_cast<int>(f.cycles), f.base, f.maxExtent, f.pingpong);
+    else
+      msg::detail2("%s@%0X: %d", f.name, f.sourceId, 0);
+  }
+  if (!unrecognizedAddresses_.empty()) {
+    msg::warning("Unrecognized flow: %u", static_cast<unsigned>(unrecognizedAddresses_.size()));
+    for (const auto& [address, count] : unrecognizedAddresses_)
+      msg::warning("  @%0X: %u", address, count);
+  }
+  reportPostProcess();
+  printStatistics(outputSize);
+  display_finish();
+  track_close();
+  msg::summary(nullptr, 0);
+  unrecognizedAddresses_.clear();
+}
+
+void Conversion::printStatistics(uint64_t outputSize) {
+  const HeaderObserver* h = observers_.values.currentHeaderObserver;
+  if (!h) h = &observers_.headerObserver;
+  double in = static_cast<double>(sources_.inputTotal()) / 1048576.0;
+  double out = static_cast<double>(outputSize) / 1048576.0;
+  uint32_t duration = h->lastSecs - h->firstSecs;
+  if (duration == 0) duration = 1;
+  float rate = static_cast<float>(in) / static_cast<float>(duration);
+  msg::summaryLine("processed %.fMib -> %.3fMib, %.3f Mib/sec", in, out, rate);
+  auto hms = [](uint32_t s) { return std::array<unsigned, 3>{s / 3600, (s % 3600) / 60, s % 60}; };
+  auto first = hms(h->firstSecs), last = hms(h->lastSecs);
+  msg::summaryLine("  timestamp:  %u:%02u:%02u..%u:%02u:%02u=%lusec", first[0], first[1], first[2],
+                   last[0], last[1], last[2], static_cast<unsigned long>(duration));
+  uint32_t ticks = h->lastTag - h->firstTag;
+  msg::summaryLine("  timetag  :  %lu..%lu=%lu = %.3fsec", static_cast<unsigned long>(h->firstTag),
+                   static_cast<unsigned long>(h->lastTag), static_cast<unsigned long>(ticks),
+                   ticks * 0.000064);
+  msg::summaryLine("  batches  :  %lu..%lu=%lu", static_cast<unsigned long>(h->firstBatch),
+                   static_cast<unsigned long>(h->lastBatch),
+                   static_cast<unsigned long>(h->lastBatch - h->firstBatch));
+}

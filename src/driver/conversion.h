@@ -1,0 +1,60 @@
+// The conversion run: the block scanner, the dispatch of blocks into flows and the end of run.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+
+#include "driver/flow_index.h"
+#include "driver/source_sequence.h"
+#include "layout/layout.h"
+
+class Observers;
+
+/// Recorder block framing.
+constexpr uint32_t blockHeaderSize = 16;
+constexpr uint32_t blockDataSize = 256;
+constexpr uint8_t blockMarker[6] = {0x5B, 0x53, 0x41, 0x14, 0x54, 0x5D};
+
+struct RunSettings {
+  uint32_t maxBatches = 1000000;
+  bool stopOnDamage = false;  // /stop
+  bool fastDateFix = false;   // /fixdate with /analyze
+};
+
+/// One scan over a source sequence, from the first block to the closing statistics.
+class Conversion {
+ public:
+  Conversion(const RunSettings& settings, FlowTable& table, Observers& observers,
+             SourceSequence& sources, std::atomic<bool>& stopRequested);
+  /// Runs the scan and the end of run; answers the exit status 0.
+  int runConversion();
+
+  uint32_t blockCounter() const { return blockCounter_; }
+
+ private:
+  enum class Step { next, stop };
+  bool readWithContinuation(uint8_t* buffer, uint32_t n);
+  Step scanOne();
+  Step onBadHeader();
+  void dispatch(uint32_t address, uint8_t sourceTag, uint8_t sourceId);
+  Flow* cloneFlow(const Flow& templateFlow, uint32_t sourceId, uint32_t address);
+  void closeCycle(Flow& flow);
+  void endOfRun();
+  void printStatistics(uint64_t outputSize);
+
+  const RunSettings& settings_;
+  FlowTable& table_;
+  Observers& observers_;
+  SourceSequence& sources_;
+  std::atomic<bool>& stopRequested_;
+  FlowIndex index_;
+  uint64_t blockPos_ = 0;
+  bool searching_ = true;
+  bool leadingWarned_ = false;
+  int32_t retries_ = 0;
+  uint32_t blockCounter_ = 0;
+  std::map<uint32_t, uint32_t> unrecognizedAddresses_;
+  uint8_t header_[blockHeaderSize] = {};
+  uint8_t block_[blockDataSize] = {};
+};

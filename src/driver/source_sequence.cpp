@@ -1,0 +1,239 @@
+#include "driver/source_sequence.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "commandline/messages.h"
+#include "observers/observers.h"
+#include "platform/platform.h"
+#include "video/video.h"
+
+// ---- SourceFile ----
+
+SourceFile::SourceFile(size_t bufferSize)
+    : bufferSize_(bufferSize), buffer_(new uint8_t[bufferSize]) {}
+
+SourceFile::~SourceFile() { close(); }
+
+bool SourceFile::open(const std::string& path) {
+  close();
+  int fd = ::open(path.c_str(), O_RDONLY);
+  if (fd < 0) return false;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    int saved = errno;
+    ::close(fd);
+    errno = saved;
+    return false;
+  }
+  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  fd_ = fd;
+  size_ = static_cast<uint64_t>(info.st_size);
+  position_ = bufferStart_ = 0;
+  bufferLength_ = 0;
+  return true;
+}
+
+void SourceFile::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  bufferLength_ = 0;
+}
+
+bool SourceFile::refill() {
+  bufferStart_ = position_;
+  bufferLength_ = 0;
+  while (bufferLength_ < bufferSize_) {
+    ssize_t n = ::pread(fd_, buffer_.get() + bufferLength_, bufferSize_ - bufferLength_,
+                        static_cast<off_t>(bufferStart_ + bufferLength_));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    bufferLength_ += static_cast<size_t>(n);
+  }
+  return bufferLength_ > 0;
+}
+
+size_t SourceFile::read(uint8_t* destination, size_t n) {
+  size_t done = 0;
+  while (done < n && fd_ >= 0) {
+    if (position_ < bufferStart_ || position_ >= bufferStart_ + bufferLength_) {
+      if (!refill()) break;
+    }
+    size_t offset = static_cast<size_t>(position_ - bufferStart_);
+    size_t chunk = std::min(n - done, bufferLength_ - offset);
+    std::memcpy(destination + done, buffer_.get() + offset, chunk);
+    done += chunk;
+    position_ += chunk;
+  }
+  return done;
+}
+
+void SourceFile::seek(uint64_t position) { position_ = position; }
+
+// ---- names ----
+
+std::string baseName(const std::string& path) {
+  size_t cut = path.find_last_of("\\/");
+  if (cut == std::string::npos) cut = path.find_last_of(':');
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+std::string destinationNameFor(const std::string& sourceName) {
+  std::string base = baseName(sourceName);
+  size_t dot = base.find_last_of('.');
+  if (dot != std::string::npos) base.resize(dot);
+  return base + "-cv.out";
+}
+
+std::string outputName(const std::string& prefix, const std::string& destination,
+                       const std::string& extension) {
+  return prefix + "-" + destination + "." + extension;
+}
+
+// ---- SourceSequence ----
+
+namespace {
+// Stream buffer of each source file: large sequential reads without a 130 MiB footprint.
+constexpr size_t sourceBufferSize = 8u << 20;
+
+// Directory part removed: the text after the last "/" or "\".
+std::string withoutDirectory(const std::string& path) {
+  size_t cut = path.find_last_of("\\/");
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+}  // namespace
+
+SourceSequence::SourceSequence(const SourceSettings& settings, Observers& observers)
+    : settings_(settings), observers_(observers), file_(sourceBufferSize) {}
+
+HeaderObserver& SourceSequence::headerObserver() {
+  HeaderObserver* current = observers_.values.currentHeaderObserver;
+  return current ? *current : observers_.headerObserver;
+}
+
+std::string SourceSequence::numberedName() const {
+  return stem_ + std::to_string(nextIndex_) + "." + extension_;
+}
+
+void SourceSequence::prepareSources() {
+  const std::string& source = settings_.sourceName;
+  stem_ = source;
+  currentName_ = source;
+  size_t dot = source.find_last_of('.');
+  extension_ = dot == std::string::npos ? std::string() : source.substr(dot + 1);
+  firstIndex_ = 0;
+  endIndex_ = 1;
+  // /concatenate=0 asks for the one file named, like no /concatenate at all.
+  concatenate_ = settings_.concatenate < 0 ? 100000 : settings_.concatenate;
+  if (concatenate_ != 0) {
+    size_t underscore = source.find_last_of('_');
+    if (underscore != std::string::npos) {
+      firstIndex_ = static_cast<int32_t>(std::strtoul(source.c_str() + underscore + 1, nullptr, 0));
+      stem_ = source.substr(0, underscore + 1);
+      endIndex_ = firstIndex_ + concatenate_;
+    }
+    msg::info("Process: %s -> %d:%d", stem_.c_str(), firstIndex_, endIndex_);
+  }
+  processed_ = opened_ = 0;
+  nextIndex_ = firstIndex_;
+  if (concatenate_ != 0) currentName_ = numberedName();
+}
+
+bool SourceSequence::openSource() {
+  if (nextIndex_ >= endIndex_) return false;
+  currentBase_ = withoutDirectory(currentName_);
+  display_set_caption(currentBase_.c_str());
+  msg::set_context(currentBase_.c_str());
+  observers_.lastSourceName = currentBase_;
+  if (settings_.fixdate) {
+    unsigned n[6];
+    int end = 0;
+    bool matches = currentBase_.size() > 0 && currentBase_[0] == '_' &&
+                   std::sscanf(currentBase_.c_str(), "_%u-%u-%u-%u-%u-%u_%n", &n[0], &n[1], &n[2],
+                               &n[3], &n[4], &n[5], &end) == 6 && end > 0;
+    if (!matches) {
+      msg::error("Invalid filename format %s", stem_.c_str());
+      msg::exit_with(1);  // a name we cannot date is a failure, not a success
+    }
+    std::memcpy(nameDate_, n, sizeof nameDate_);
+  }
+  if (!file_.open(currentName_)) {
+    headerObserver().showPosition = true;
+    return false;
+  }
+  headerObserver().showPosition = true;
+  inputTotal_ += file_.size();
+  nextIndex_++;
+  opened_++;
+  msg::info("[%d] size = %lu", opened_, static_cast<unsigned long>(file_.size()));
+  return true;
+}
+
+void SourceSequence::openFirstSource(const std::string& destinationName) {
+  if (!openSource()) {
+    int saved = errno;
+    msg::set_context_number(0);
+    if (concatenate_ != 0)
+      msg::error("processed %d files", 0);
+    else
+      msg::error("[%d] Source: %s: not found!", opened_, currentName_.c_str());
+    errno = saved;
+    msg::fatalSysError("open source file");
+    msg::exit_with(1);
+  }
+  if (!settings_.analyze && !observers_.output.open(destinationName))
+    msg::fatalSysError("opening file %s", destinationName.c_str());
+  msg::summaryLine("Destination: %s", destinationName.c_str());
+}
+
+bool SourceSequence::endSource() {
+  if (file_.isOpen()) {
+    HeaderObserver& header = headerObserver();
+    if (!fileStatsReady_) {
+      fileFirstBatch_ = header.firstBatch;
+      fileFirstSecs_ = header.firstSecs;
+      fileStatsReady_ = true;
+    }
+    unsigned hours = fileFirstSecs_ / 3600, minutes = (fileFirstSecs_ % 3600) / 60,
+             seconds = fileFirstSecs_ % 60;
+    msg::info("batches: %lu..%lu  %u:%02u:%02u", static_cast<unsigned long>(fileFirstBatch_),
+              static_cast<unsigned long>(header.lastBatch), hours, minutes, seconds);
+    fileFirstBatch_ = header.lastBatch;
+    fileFirstSecs_ = header.lastSecs;
+    file_.close();
+    if (settings_.fixdate && fileFirstSecs_ != 0) {
+      msg::info("fix date: %u-%u-%u  %u:%u:%u", nameDate_[2], nameDate_[1], nameDate_[0], hours,
+                minutes, seconds);
+      fixFileDate(hours, minutes, seconds);
+    }
+  }
+  processed_++;
+  if (concatenate_ != 0) currentName_ = numberedName();
+  if (openSource()) return true;
+  msg::set_context_number(0);
+  if (concatenate_ != 0) {
+    if (processed_ > 0)
+      msg::summaryLine("%d..%d: processed %d files", firstIndex_, firstIndex_ + processed_ - 1,
+                       processed_);
+    else
+      msg::error("processed %d files", 0);
+  } else if (processed_ <= 0) {
+    msg::error("[%d] Source: %s: not found!", opened_, currentName_.c_str());
+  }
+  return false;
+}
+
+void SourceSequence::fixFileDate(unsigned hours, unsigned minutes, unsigned seconds) {
+  // Called before the name moves on, so the current name is the file just closed.
+  const std::string& closed = currentName_;
+  platform::LocalTime when{static_cast<int>(nameDate_[0]) + 2000, static_cast<int>(nameDate_[1]),
+                           static_cast<int>(nameDate_[2]), static_cast<int>(hours),
+                           static_cast<int>(minutes), static_cast<int>(seconds)};
+  platform::setFileTime(closed.c_str(), when);
+}

@@ -1,0 +1,100 @@
+// The source files of a recording, read as one stream, and the names of the outputs.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class HeaderObserver;
+class Observers;
+
+/// One source file read through a large buffer; positions are 64-bit.
+class SourceFile {
+ public:
+  explicit SourceFile(size_t bufferSize);
+  SourceFile(const SourceFile&) = delete;
+  SourceFile& operator=(const SourceFile&) = delete;
+  ~SourceFile();
+  /// Opens for reading and measures the size; false with errno set on failure.
+  bool open(const std::string& path);
+  void close();
+  bool isOpen() const { return fd_ >= 0; }
+  uint64_t size() const { return size_; }
+  uint64_t position() const { return position_; }
+  /// Reads up to n bytes; answers the count (short only at the end of the file or on error).
+  size_t read(uint8_t* destination, size_t n);
+  /// Moves the read position (within the file).
+  void seek(uint64_t position);
+
+ private:
+  bool refill();
+  int fd_ = -1;
+  uint64_t size_ = 0;
+  uint64_t position_ = 0;     // read position in the file
+  uint64_t bufferStart_ = 0;  // file position of buffer_[0]
+  size_t bufferLength_ = 0;
+  size_t bufferSize_;
+  std::unique_ptr<uint8_t[]> buffer_;
+};
+
+/// What the sequence needs from the command line.
+struct SourceSettings {
+  std::string sourceName;
+  int32_t concatenate = 0;  // 0 single file; -1 given without value; else the value
+  bool fixdate = false;
+  bool analyze = false;
+  bool fastDateFix = false;  // /fixdate with /analyze: files read only until a time is found
+};
+
+/// The numbered sequence of source files (or the one file) and the output names.
+class SourceSequence {
+ public:
+  SourceSequence(const SourceSettings& settings, Observers& observers);
+
+  /// Sets up stem, numbers and the first name.
+  void prepareSources();
+  /// Opens the current name as the next file of the sequence.
+  bool openSource();
+  /// Opens the first file (ending the program when it is missing), then the destination.
+  void openFirstSource(const std::string& destinationName);
+  /// Finishes the current file and opens the next; answers whether a source is open.
+  bool endSource();
+
+  SourceFile& file() { return file_; }
+  bool isOpen() const { return file_.isOpen(); }
+  uint64_t inputTotal() const { return inputTotal_; }
+  const std::string& currentName() const { return currentName_; }
+  const std::string& currentBase() const { return currentBase_; }
+
+ private:
+  HeaderObserver& headerObserver();
+  std::string numberedName() const;
+  void fixFileDate(unsigned hours, unsigned minutes, unsigned seconds);
+
+  const SourceSettings& settings_;
+  Observers& observers_;
+  std::string stem_;
+  std::string extension_;
+  int32_t firstIndex_ = 0;
+  int32_t endIndex_ = 1;
+  int32_t nextIndex_ = 0;
+  int32_t concatenate_ = 0;
+  std::string currentName_;
+  std::string currentBase_;
+  SourceFile file_;
+  int opened_ = 0;
+  int processed_ = 0;
+  uint64_t inputTotal_ = 0;
+  uint32_t fileFirstBatch_ = 0;
+  uint32_t fileFirstSecs_ = 0;
+  bool fileStatsReady_ = false;
+  unsigned nameDate_[6] = {};
+};
+
+/// The base name of a path: the text after its last "\" or "/", or after a ":" when it has neither.
+std::string baseName(const std::string& path);
+/// The default destination: the base name cut before its last ".", then "-cv.out".
+std::string destinationNameFor(const std::string& sourceName);
+/// "%s-%s.%s" from a prefix, the destination name and an extension.
+std::string outputName(const std::string& prefix, const std::string& destination,
+                       const std::string& extension);

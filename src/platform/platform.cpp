@@ -1,0 +1,59 @@
+#include "platform/platform.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <ctime>
+
+namespace platform {
+namespace {
+
+std::atomic<bool>* stopFlag = nullptr;
+
+void onInterrupt(int) {
+  // Only async-signal-safe calls here.
+  static const char text[] = "[Ctrl]+C\n";
+  ssize_t ignored = ::write(STDOUT_FILENO, text, sizeof text - 1);
+  (void)ignored;
+  if (stopFlag) stopFlag->store(true);
+}
+
+}  // namespace
+
+void installInterruptHandler(std::atomic<bool>* stop) {
+  stopFlag = stop;
+  struct sigaction action {};
+  action.sa_handler = onInterrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+}
+
+bool setFileTime(const char* path, const LocalTime& when) {
+  int fd = ::open(path, O_WRONLY);  // existing files only
+  if (fd < 0) return false;
+  std::tm local{};
+  local.tm_year = when.year - 1900;
+  local.tm_mon = when.month - 1;
+  local.tm_mday = when.day;
+  local.tm_hour = when.hour;
+  local.tm_min = when.minute;
+  local.tm_sec = when.second;
+  local.tm_isdst = -1;  // let the C library decide from the zone rules
+  std::time_t utc = std::mktime(&local);
+  bool done = false;
+  if (utc != static_cast<std::time_t>(-1)) {
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;  // access time unchanged
+    times[1].tv_sec = utc;
+    times[1].tv_nsec = 0;
+    done = ::futimens(fd, times) == 0;
+  }
+  ::close(fd);
+  return done;
+}
+
+}  // namespace platform
