@@ -72,7 +72,8 @@ struct Flow {
   uint32_t lastBlockPos = 0;
   IFlowObserver* observer = nullptr;
   IFlowObserver defaultObserver;
-  /// Bytes of data written since the last reset (so a reset need not refill the whole half).
+  /// Highest byte count of data written since the last reset: the scanner raises it to extent
+  /// when it stores, an observer that writes into data raises it too; reset refills only that far.
   uint32_t dirty = 0;
 
   /// Sets the derived ranges and allocates storage and counters for `size`.

@@ -1,0 +1,124 @@
+// Storage and cycle state of a Flow.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "layout/layout.h"
+
+namespace {
+
+Flow builtFlow(uint32_t base, uint32_t size, uint32_t pingpong) {
+  Flow flow;
+  flow.base = base;
+  flow.size = size;
+  flow.pingpong = pingpong;
+  flow.build();
+  return flow;
+}
+
+// What the scanner does when it stores a block.
+void storeBlock(Flow& flow, uint32_t index, uint8_t fill) {
+  std::memset(flow.data + index * flowBlockSize, fill, flowBlockSize);
+  flow.blockCounts[index]++;
+  flow.storedBlocks++;
+  flow.arrivedBlocks++;
+  flow.idle = 0;
+  flow.extent = std::max(flow.extent, (index + 1) * flowBlockSize);
+  flow.maxExtent = std::max(flow.maxExtent, flow.extent);
+  flow.dirty = std::max(flow.dirty, flow.extent);
+}
+
+bool allFill(const Flow& flow, uint32_t from, uint32_t to) {
+  return std::all_of(flow.data + from, flow.data + to, [](uint8_t b) { return b == flowFillByte; });
+}
+
+bool countersZero(const Flow& flow) {
+  return std::all_of(flow.blockCounts.begin(), flow.blockCounts.end(), [](uint32_t c) { return c == 0; });
+}
+
+}  // namespace
+
+TEST(Flow, BuildDerivesRangesAndStorage) {
+  Flow flow = builtFlow(0x80000000, 0x1000, 0x1000000);
+  EXPECT_EQ(flow.startA, 0x80000000u);
+  EXPECT_EQ(flow.startB, 0x81000000u);
+  EXPECT_EQ(flow.endA, 0x80001000u);
+  EXPECT_EQ(flow.endB, 0x81001000u);
+  EXPECT_EQ(flow.maxBlock, 16u);
+  EXPECT_EQ(flow.capacity, 0x1000u);
+  EXPECT_EQ(flow.blockCounts.size(), 17u);
+  EXPECT_TRUE(countersZero(flow));
+  EXPECT_EQ(flow.data, flow.storage.get() + flowHeadroom);
+  EXPECT_TRUE(allFill(flow, 0, flow.capacity));
+  EXPECT_EQ(flow.idle, 1);
+}
+
+TEST(Flow, AddressesWrapInThirtyTwoBits) {
+  Flow flow = builtFlow(0xFFFFF000, 0x2000, 0x1000);
+  EXPECT_EQ(flow.startB, 0x00000000u);
+  EXPECT_EQ(flow.endA, 0x00001000u);
+  EXPECT_EQ(flow.endB, 0x00002000u);
+  Flow odd = builtFlow(0, 0x1FF, 0);
+  EXPECT_EQ(odd.maxBlock, 1u);
+}
+
+TEST(Flow, TheHighestBlockFitsBehindTheCapacity) {
+  // Block maxBlock starts at size when size is a multiple of 256; the spare bytes hold it.
+  Flow flow = builtFlow(0, 0x200, 0x200);
+  storeBlock(flow, flow.maxBlock, 0x11);
+  EXPECT_EQ(flow.extent, 0x300u);
+  flow.reset();
+  EXPECT_TRUE(allFill(flow, 0, flow.capacity));
+  EXPECT_TRUE(countersZero(flow));
+}
+
+TEST(Flow, ResetEmptiesTheCycleAndKeepsTheSide) {
+  Flow flow = builtFlow(0x1000, 0x4000, 0x4000);
+  storeBlock(flow, 0, 0x11);
+  storeBlock(flow, 5, 0x22);
+  storeBlock(flow, 5, 0x33);
+  flow.side = 1;
+  flow.started = 1;
+  flow.firstBlockPos = 100;
+  flow.lastBlockPos = 200;
+  flow.reset();
+  EXPECT_TRUE(allFill(flow, 0, flow.capacity));
+  EXPECT_TRUE(countersZero(flow));
+  EXPECT_EQ(flow.storedBlocks, 0u);
+  EXPECT_EQ(flow.extent, 0u);
+  EXPECT_EQ(flow.arrivedBlocks, 0u);
+  EXPECT_EQ(flow.firstBlockPos, 0u);
+  EXPECT_EQ(flow.lastBlockPos, 0u);
+  EXPECT_EQ(flow.started, 0);
+  EXPECT_EQ(flow.idle, 1);
+  EXPECT_EQ(flow.dirty, 0u);
+  EXPECT_EQ(flow.side, 1u);
+  EXPECT_EQ(flow.maxExtent, 0x600u);
+}
+
+TEST(Flow, ResetRefillsOnlyWhatTheCycleTouched) {
+  Flow flow = builtFlow(0, 0x4000, 0);
+  // A byte outside everything written since the last reset is left alone: proof that the
+  // reset does not sweep the whole half.
+  flow.data[0x3000] = 0;
+  storeBlock(flow, 2, 0x11);
+  flow.reset();
+  EXPECT_TRUE(allFill(flow, 0, 0x3000));
+  EXPECT_EQ(flow.data[0x3000], 0);
+  // An observer that wrote further than the extent reports it through dirty.
+  flow.data[0x3000] = flowFillByte;
+  storeBlock(flow, 0, 0x11);
+  std::memset(flow.data + 0x1000, 0x44, 0x100);
+  flow.dirty = 0x1100;
+  flow.reset();
+  EXPECT_TRUE(allFill(flow, 0, flow.capacity));
+}
+
+TEST(Flow, ResetOfAnUnbuiltFlowIsHarmless) {
+  Flow flow;
+  flow.extent = 0x1000;
+  flow.reset();
+  EXPECT_EQ(flow.extent, 0u);
+  EXPECT_EQ(flow.idle, 1);
+}
