@@ -15,7 +15,6 @@ constexpr uint32_t markerSize = 8;
 constexpr uint32_t chunkHeaderSize = 24;  // the record header after its marker
 constexpr uint32_t chunkLengthAt = 12, chunkSourceIdAt = 16, chunkSourceTagAt = 17;
 constexpr uint32_t sblockFirstPart = 16, sblockSecondPart = 120;
-constexpr uint32_t sblockHeaderSize = markerSize + sblockFirstPart + sblockSecondPart;
 constexpr uint32_t sblockSizeAt = 20 - markerSize;     // in the first header part
 constexpr uint32_t sblockNameAt = 68 - 24;             // in the second header part
 constexpr uint32_t sblockHeaderBias = 128;             // S = 128 + data length
