@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "layout/layout.h"
@@ -32,9 +33,21 @@ struct ObserverSettings {
   uint32_t frameDelay = 0;      // milliseconds
   int32_t trackMode = -1;       // /gps: -1 absent, 1 without value, else the value
   int32_t postProcessLevel = -2;
+  uint32_t rows = 0;            // /rows value: start value of currentRows (0 when absent)
+  uint32_t cols = 0;            // /cols value: start value of currentCols (0 when absent)
+};
+
+/// The eleven values of the latest firmware header that the AESA analysis reads, in header order.
+struct HeaderSummaryValues {
+  uint32_t timeTag = 0;           // word 25
+  uint32_t antennaTag = 0;        // word 112
+  float antennaValues[6] = {};    // words 113 to 118
+  uint32_t secondTag = 0;         // word 228
+  float secondValues[2] = {};     // words 235, 236
 };
 
 class HeaderObserver;
+class SoftDecoder;
 
 /// Values the observers share with each other and with the run.
 struct RunValues {
@@ -57,8 +70,26 @@ struct RunValues {
   uint32_t lastFValue = 0;
   uint32_t videoFrameCounter = 0;
   bool videoWindowOpen = false;
-  uint32_t headerExtract[17] = {};
-  double summaryValues[11] = {};
+  uint32_t headerExtract[17] = {};       // words tagAt + 87 ... tagAt + 103 of the latest header
+  HeaderSummaryValues summaryValues;
+};
+
+/// The header summary table "header_in.txt": one line per firmware header after the first.
+class HeaderSummaryFile {
+ public:
+  explicit HeaderSummaryFile(std::string path = "header_in.txt") : path_(std::move(path)) {}
+  HeaderSummaryFile(const HeaderSummaryFile&) = delete;
+  HeaderSummaryFile& operator=(const HeaderSummaryFile&) = delete;
+  ~HeaderSummaryFile();
+  /// Writes the line of the header in the first `length` bytes of `data` (words beyond read
+  /// as 0); the first call only creates the file, and a failed creation is retried silently.
+  HeaderSummaryValues writeHeaderSummary(const uint8_t* data, size_t length);
+ private:
+  static constexpr uint32_t firstKeptWord = 11;
+  static constexpr uint32_t keptWords = 345;  // words 11 to 355
+  std::string path_;
+  FILE* file_ = nullptr;
+  uint32_t previous_[keptWords] = {};
 };
 
 /// Writes completed flows into the destination file as records with a 32-byte header.
@@ -77,8 +108,10 @@ class OutputWriter {
   bool write(const uint8_t* bytes, size_t length);
   /// Current write position (0 without a destination).
   uint64_t position() const { return written_; }
+  /// Flushes and closes; a failure is reported as a write error (once).
   void close();
  private:
+  void reportFailure();
   FILE* file_ = nullptr;
   std::string path_;
   std::unique_ptr<char[]> buffer_;
@@ -99,6 +132,13 @@ class FlowObserver : public IFlowObserver {
   /// The general completion steps (checks, VIDEO, software header, save, captures).
   void completeFlow(Flow& flow);
   Observers& owner_;
+ private:
+  void reportCompletion(Flow& flow);
+  void checkSignal(const Flow& flow);
+  void handleVideo(Flow& flow);
+  void checkExtLink(const Flow& flow);
+  void examine(const Flow& flow);
+  void analyzeTimer(const Flow& flow);
 };
 
 /// Follows the DSP headers of the firmware header flow.
@@ -125,6 +165,11 @@ class HeaderObserver : public FlowObserver {
   bool showPosition = true;
   uint32_t prevTag = 0;
   int32_t antennaState = -1;
+
+ private:
+  void checkContinuity(uint32_t batch);
+  void checkAntennaDelay(uint32_t tag, uint32_t antennaTag);
+  void writeHeaderProducts(const Flow& flow);
 };
 
 /// Follows the DSP header copies ("DSPHDRIN") inside the software-recorded data.
@@ -154,11 +199,21 @@ class Observers {
   FlowTable& table;
   RunValues values;
   OutputWriter output;
+  HeaderSummaryFile headerSummary;
   FlowObserver flowObserver;
   HeaderObserver headerObserver;
   SoftHeaderObserver softHeaderObserver;
   /// The software-data decoder the save step hands records to (null: none).
-  class SoftDecoder* decoder = nullptr;
+  SoftDecoder* decoder = nullptr;
   /// Name of the last source file, for products that print it after the run cleared the context.
   std::string lastSourceName;
+  /// The destination name after any /o (derived output names are built from it).
+  std::string destinationName;
+
+ private:
+  bool passStartGate();
+  bool passSourceFilter(const Flow& flow, bool& withHeader) const;
+  bool refuse(Flow& flow);
+  void restoreLatitude(Flow& flow);
+  void decodeRecord(const Flow& flow, const uint8_t* record, uint32_t length);
 };

@@ -1,0 +1,189 @@
+// The general flow observer: the "--" line, signal checks, products, VIDEO, saving,
+// and the /examine captures of a completed cycle.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "commandline/messages.h"
+#include "observers/flow_bytes.h"
+#include "observers/observers.h"
+#include "postprocess/postprocess.h"
+#include "products/products.h"
+#include "video/video.h"
+
+using namespace observers_detail;
+
+namespace {
+
+constexpr uint32_t signalCopySize = 4u << 20;
+constexpr uint32_t captureSize = 32u << 10;
+constexpr uint32_t timerBlockSize = 5632;  // what the AESA timing analysis reads
+constexpr uint32_t trailingZeroLimit = 512;
+constexpr uint32_t dspSourceId = 0x33;
+constexpr uint32_t eifSourceId = 0x53;
+constexpr uint32_t extLinkEnd = 0xA5A5A5A5;
+constexpr uint32_t extLinkMarker = 0x5A5A5A5A;
+
+// /zero below 0: a run of zero bytes at the end of the signal.
+void checkTrailingZeros(const Flow& flow, int32_t zero) {
+  if (flow.extent < 2 || flow.data[flow.extent - 1] != 0) return;
+  uint32_t count = 1;
+  // The first byte of the data is never counted.
+  for (uint32_t at = flow.extent - 1; at > 1 && count < trailingZeroLimit && flow.data[at - 1] == 0; --at)
+    ++count;
+  if (int64_t(count) > -int64_t(zero))
+    msg::error("Signal Trail Zeros: %u = %f words, %f blocks", count, count * 0.25, count * 0.00390625);
+}
+
+// /zero above 0: a run of zero 16-bit samples, leaving out the last 256 bytes.
+void checkZeroRuns(const Flow& flow, int32_t zero, uint32_t batch) {
+  if (flow.extent < 256) return;
+  uint32_t samples = flow.extent / 2 - 128;
+  int32_t run = 0;
+  for (uint32_t i = 0; i < samples; ++i) {
+    uint16_t sample = uint16_t(flow.data[2 * i] | flow.data[2 * i + 1] << 8);
+    run = sample ? 0 : run + 1;
+    if (run == zero) {
+      msg::error("Signal zeros: %d - batch %u %u/%u", run, batch, i, samples);
+      return;
+    }
+  }
+}
+
+// Copies what the cycle holds, at most `size` bytes, and zero-fills the rest.
+void capture(std::unique_ptr<uint8_t[]>& buffer, const uint8_t*& latest, const Flow& flow) {
+  if (!buffer) buffer = std::make_unique<uint8_t[]>(captureSize);
+  uint32_t length = std::min(flow.extent, captureSize);
+  std::memcpy(buffer.get(), flow.data, length);
+  std::memset(buffer.get() + length, 0, captureSize - length);
+  latest = buffer.get();
+}
+
+}  // namespace
+
+bool FlowObserver::onFlowStart(Flow& flow) {
+  flow.cols = owner_.values.currentCols;
+  flow.rows = owner_.values.currentRows;
+  msg::detail2("++%s@%X[%d]: 0x%X", nameOf(flow), flow.sourceId, int(flow.side), halfStart(flow));
+  flow.started = 1;
+  return true;
+}
+
+void FlowObserver::onFlowComplete(Flow& flow) { completeFlow(flow); }
+
+void FlowObserver::completeFlow(Flow& flow) {
+  reportCompletion(flow);
+  flow.cycles++;
+  flow.started = 0;
+  const ObserverSettings& settings = owner_.settings;
+  RunValues& values = owner_.values;
+  if (settings.zeroGiven && nameIs(flow, "F-SUM")) checkSignal(flow);
+  if (!settings.onlydsp && nameIs(flow, "SOFT") && flow.sourceId == eifSourceId &&
+      firstSoftBlockIs(flow, "D1553\0\0\0"))
+    track_point(flow.data, settings.trackMode);
+  if (nameIs(flow, "VIDEO")) {
+    handleVideo(flow);
+    return;
+  }
+  if (nameIs(flow, "SOFT") && firstSoftBlockIs(flow, "DSPHDRIN"))
+    owner_.softHeaderObserver.decodeSoftwareHeader(flow);
+  owner_.saveFlow(flow);
+  if (values.currentCols == 0 || values.currentRows == 0 || settings.onlydsp) return;
+  if ((settings.examine & 4) && nameIs(flow, "EXTLINK")) checkExtLink(flow);
+  if (settings.examine & 1) examine(flow);
+}
+
+void FlowObserver::reportCompletion(Flow& flow) {
+  flow.expectedBlocks = flow.extent >> 8;
+  int32_t missing = int32_t(flow.expectedBlocks - flow.arrivedBlocks);
+  msg::log(missing == 0 ? msg::I2 : msg::W, "--%s@%X[%d]: %u b=%u (%d) [%u x %u]", nameOf(flow),
+           flow.sourceId, int(flow.side), flow.extent, flow.arrivedBlocks, missing, flow.cols,
+           flow.rows);
+}
+
+void FlowObserver::checkSignal(const Flow& flow) {
+  int32_t zero = owner_.settings.zero;
+  RunValues& values = owner_.values;
+  if (zero < 0) {
+    checkTrailingZeros(flow, zero);
+  } else if (zero > 0) {
+    checkZeroRuns(flow, zero, values.currentBatch);
+  } else {
+    // The software-recorded SUM matrix is compared with this copy later on.
+    if (!values.signalCopy) values.signalCopy = std::make_unique<uint8_t[]>(signalCopySize);
+    values.signalCopyLength = std::min(flow.extent, signalCopySize);
+    std::memcpy(values.signalCopy.get(), flow.data, values.signalCopyLength);
+  }
+}
+
+void FlowObserver::handleVideo(Flow& flow) {
+  const ObserverSettings& settings = owner_.settings;
+  RunValues& values = owner_.values;
+  if (settings.videoShow) {
+    if (!values.videoWindowOpen) {
+      values.videoWindowOpen = true;
+      display_start(0, 0, 0);
+      msg::info("video window: %ux%u (%u)", wordAt(flow.data, flow.extent, 4),
+                wordAt(flow.data, flow.extent, 8), wordAt(flow.data, flow.extent, 12));
+    }
+    display_frame(flow.data);
+    if (settings.frameDelay != 0) display_delay(settings.frameDelay);
+  }
+  if (!settings.videoOut) return;
+  // The completion already counted this cycle; a saved frame is not counted again.
+  if (++values.videoFrameCounter >= std::max(settings.videoOutEvery, 1u)) {
+    owner_.saveFlow(flow);
+    values.videoFrameCounter = 0;
+  }
+}
+
+// The synthesizer's "F" value in the link traffic; reported when it changes.
+void FlowObserver::checkExtLink(const Flow& flow) {
+  const uint32_t words = flow.extent / 4;
+  auto word = [&](uint32_t i) { return wordAt(flow.data, flow.extent, uint64_t(i) * 4); };
+  for (uint32_t i = 0; i < words; ++i) {
+    uint32_t value = word(i);
+    if (value == extLinkEnd) return;
+    if (value != extLinkMarker) continue;
+    if (i + 1 >= words) return;
+    uint32_t kind = word(i + 1);
+    if (kind != 0xA0A1 && kind != 0xA0A2) {
+      ++i;  // step over the word after the marker
+      continue;
+    }
+    if (i + 4 >= words) return;
+    uint32_t fValue = word(i + 4);
+    if (fValue != owner_.values.lastFValue) {
+      msg::warning("***F: %u -> 0x%X = ", word(i + 3), fValue);
+      owner_.values.lastFValue = fValue;
+    }
+    return;
+  }
+}
+
+void FlowObserver::examine(const Flow& flow) {
+  RunValues& values = owner_.values;
+  if (nameIs(flow, "TIMER")) {
+    analyzeTimer(flow);
+  } else if (nameIs(flow, "SOFTDFE")) {
+    if (firstSoftBlockIs(flow, "AESATX\0\0"))
+      capture(values.aesaTxCopy, values.latestAesaTx, flow);
+    else if (firstSoftBlockIs(flow, "AESARX\0\0"))
+      capture(values.aesaRxCopy, values.latestAesaRx, flow);
+  } else if (nameIs(flow, "EXTLINK")) {
+    capture(values.extLinkCopy, values.latestExtLink, flow);
+  }
+}
+
+// The analysis reads a whole timer block; a shorter cycle is handed over zero-padded.
+void FlowObserver::analyzeTimer(const Flow& flow) {
+  const RunValues& values = owner_.values;
+  const uint8_t* timer = flow.data;
+  std::vector<uint8_t> padded;
+  if (flow.extent < timerBlockSize) {
+    padded.assign(timerBlockSize, 0);
+    std::memcpy(padded.data(), flow.data, flow.extent);
+    timer = padded.data();
+  }
+  analyzeAesaTiming(timer, values.latestAesaTx, values.latestAesaRx, values.latestExtLink);
+}

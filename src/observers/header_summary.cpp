@@ -1,0 +1,44 @@
+// "header_in.txt": one semicolon-separated line per firmware DSP header, for spreadsheets.
+#include <cstring>
+
+#include "observers/flow_bytes.h"
+#include "observers/observers.h"
+
+using namespace observers_detail;
+
+namespace {
+constexpr double millisecondsPerTick = 0.064;
+constexpr uint32_t sttMode = 15;
+}  // namespace
+
+HeaderSummaryFile::~HeaderSummaryFile() {
+  if (file_) std::fclose(file_);
+}
+
+HeaderSummaryValues HeaderSummaryFile::writeHeaderSummary(const uint8_t* data, size_t length) {
+  auto w = [&](uint32_t n) { return wordAt(data, length, uint64_t(n) * 4); };
+  auto f = [&](uint32_t n) { return double(floatAt(data, length, uint64_t(n) * 4)); };
+  HeaderSummaryValues values;
+  values.timeTag = w(25);
+  values.antennaTag = w(112);
+  for (int i = 0; i < 6; ++i) values.antennaValues[i] = floatAt(data, length, (113u + i) * 4);
+  values.secondTag = w(228);
+  values.secondValues[0] = floatAt(data, length, 235 * 4);
+  values.secondValues[1] = floatAt(data, length, 236 * 4);
+
+  if (file_ == nullptr) {
+    // The first header only opens the file; a failed creation is tried again next time.
+    file_ = std::fopen(path_.c_str(), "w");
+  } else {
+    int32_t tag = int32_t(w(25));
+    int32_t sincePrevious = int32_t(w(25) - previous_[25 - firstKeptWord]);
+    int32_t antennaTag = int32_t(w(112));
+    int32_t secondTag = int32_t(w(228));
+    std::fprintf(file_, "%u;%s;%d;%d;%f;%.3f;%d;%d;%d;ANT;%d;%f;%f;%f;%f;%f;PE;%d;%f;%f;%f\n", w(24),
+                 w(34) == sttMode ? "STT" : "SRC", int32_t(w(33)), tag, tag * millisecondsPerTick,
+                 sincePrevious * millisecondsPerTick, 0, 0, 0, antennaTag, antennaTag * millisecondsPerTick,
+                 f(113), f(114), f(121), f(122), secondTag, secondTag * millisecondsPerTick, f(235), f(236));
+  }
+  for (uint32_t i = 0; i < keptWords; ++i) previous_[i] = w(firstKeptWord + i);
+  return values;
+}

@@ -1,0 +1,133 @@
+// One conversion's observers and the save step that writes cycles to the destination.
+#include "observers/observers.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "commandline/messages.h"
+#include "observers/flow_bytes.h"
+#include "soft/soft.h"
+
+using namespace observers_detail;
+
+namespace {
+
+constexpr uint32_t recordHeaderSize = 32;
+constexpr uint8_t recordMarker = 0x7A;
+constexpr uint32_t dspSourceId = 0x33;
+constexpr uint32_t posbugLatitudeAt = 508;  // word 127: latitude of the header copy
+
+// The decoder labels its statistics with the recorder that wrote the record.
+const char* sourceNameOf(uint32_t sourceId) {
+  switch (sourceId) {
+    case 0x53: return "EIF";
+    case 0x33: return "DSP";
+    case 0x56: return "DFE";
+    default: return nullptr;
+  }
+}
+
+void putU32(uint8_t* at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) at[i] = uint8_t(value >> (8 * i));
+}
+
+// The record header goes into the headroom in front of the data, so header and data
+// leave in one write without a copy.
+uint8_t* fillRecordHeader(Flow& flow, uint64_t recordStart) {
+  uint8_t* header = flow.data - recordHeaderSize;
+  std::memset(header, 0, recordHeaderSize);
+  std::memset(header, recordMarker, 8);
+  std::strncpy(reinterpret_cast<char*>(header + 8), nameOf(flow), 8);
+  putU32(header + 16, uint32_t(recordStart) + flow.extent + 4);
+  putU32(header + 20, flow.extent);
+  header[24] = uint8_t(flow.sourceId);
+  header[25] = uint8_t(flow.sourceTag);
+  return header;
+}
+
+}  // namespace
+
+Observers::Observers(const ObserverSettings& settings, FlowTable& table)
+    : settings(settings),
+      table(table),
+      flowObserver(*this),
+      headerObserver(*this),
+      softHeaderObserver(*this) {
+  values.currentRows = settings.rows;
+  values.currentCols = settings.cols;
+  values.standbyWait = settings.fromstby;
+}
+
+Observers::~Observers() = default;
+
+LayoutTargets Observers::layoutTargets() {
+  return LayoutTargets{&headerObserver, &flowObserver, &headerObserver.offsets,
+                       &softHeaderObserver.offsets};
+}
+
+bool Observers::saveFlow(Flow& flow) {
+  if (!values.savingStarted && !passStartGate()) return true;
+  if (flow.extent % flowBlockSize != 0)
+    msg::warning("Flow size not multiple of block size: %u", flow.extent);
+  if (settings.onlysw && flow.firmware == 1 && !nameIs(flow, "VIDEO")) return refuse(flow);
+  if (settings.posbug && bytesAre(flow, 68, "DSPH", 4)) restoreLatitude(flow);
+  bool withHeader = true;
+  if (!passSourceFilter(flow, withHeader)) return refuse(flow);
+  const uint8_t* record = flow.data;
+  uint32_t length = flow.extent;
+  if (withHeader) {
+    record = fillRecordHeader(flow, output.position());
+    length += recordHeaderSize;
+  }
+  if (settings.postProcessLevel >= -1) decodeRecord(flow, record, length);
+  if (settings.sar && !values.sarSeen) {
+    msg::info("No SAR... no save");
+    return false;
+  }
+  bool written = output.isOpen() && output.write(record, length);
+  flow.idle = 1;
+  return written;
+}
+
+// /bstart holds saving back until a header has reached the batch.
+bool Observers::passStartGate() {
+  if (settings.bstartGiven) {
+    uint32_t batch = values.currentHeaderObserver ? values.currentHeaderObserver->lastBatch : 0;
+    if (batch < settings.bstart) return false;
+    msg::info("batch %u - start saving", batch);
+  }
+  values.savingStarted = true;
+  return true;
+}
+
+bool Observers::passSourceFilter(const Flow& flow, bool& withHeader) const {
+  if (flow.sourceId == dspSourceId) {
+    if (settings.nosignal || values.standbyWait) return false;
+    withHeader = !(settings.onlydsp && flow.firmware == 0);
+    return true;
+  }
+  withHeader = true;
+  return !settings.onlydsp && !values.standbyWait;
+}
+
+bool Observers::refuse(Flow& flow) {
+  flow.idle = 1;
+  return false;
+}
+
+// The DSP wrote 0 as the latitude of its header copies; the firmware header has it.
+void Observers::restoreLatitude(Flow& flow) {
+  if (flow.extent < posbugLatitudeAt + 4) return;
+  std::memcpy(flow.data + posbugLatitudeAt, &values.lastLatitude, 4);
+  flow.dirty = std::max(flow.dirty, posbugLatitudeAt + 4);
+}
+
+void Observers::decodeRecord(const Flow& flow, const uint8_t* record, uint32_t length) {
+  int savedNumber = 0;
+  msg::context(&savedNumber);
+  msg::detail1("PP %u...%u", flow.firstBlockPos, flow.lastBlockPos);
+  // The decoder's messages point at the cycle's first block.
+  msg::set_context_number(int(flow.firstBlockPos));
+  if (decoder) decoder->decodeSoftRecord(flow.sourceId, sourceNameOf(flow.sourceId), record, length);
+  msg::set_context_number(savedNumber);
+}

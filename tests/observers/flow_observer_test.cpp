@@ -1,0 +1,195 @@
+// The general flow observer: start and completion lines, signal checks, VIDEO, EXTLINK, captures.
+#include "observer_fixture.h"
+
+namespace {
+
+std::vector<uint8_t> bytes(size_t n, uint8_t value) { return std::vector<uint8_t>(n, value); }
+
+using FlowObserverTest = ObserverTest;
+
+TEST_F(FlowObserverTest, StartLineTakesTheCurrentGeometryAndTheHalf) {
+  settings.rows = 64;
+  settings.cols = 512;
+  Flow& flow = addFlow("F-SUM", 0x80101000, 0x1000, 0x1000000);
+  start();
+  flow.side = 1;
+  EXPECT_TRUE(flow.consumer().onFlowStart(flow));
+  EXPECT_EQ(flow.rows, 64u);
+  EXPECT_EQ(flow.cols, 512u);
+  EXPECT_EQ(flow.started, 1);
+  EXPECT_NE(messages.all.find("-i: ++F-SUM@33[1]: 0x81101000\n"), std::string::npos);
+}
+
+TEST_F(FlowObserverTest, CompletionLineIsDetailWhenWholeAndWarningWhenBlocksAreMissing) {
+  Flow& flow = addFlow("DET", 0x55000000, 0x4000, 0x4000, 1, 0x56);
+  start();
+  fill(flow, bytes(1024, 1));
+  flow.consumer().onFlowComplete(flow);
+  EXPECT_NE(messages.all.find("-i: --DET@56[0]: 1024 b=4 (0) [0 x 0]\n"), std::string::npos);
+  EXPECT_EQ(flow.expectedBlocks, 4u);
+  EXPECT_EQ(flow.cycles, 1u);
+  EXPECT_EQ(flow.started, 0);
+
+  fill(flow, bytes(1024, 1));
+  flow.arrivedBlocks = 3;
+  flow.consumer().onFlowFlush(flow);  // the default flush runs the completion
+  EXPECT_NE(messages.all.find("-W: --DET@56[0]: 1024 b=3 (1) [0 x 0]\n"), std::string::npos);
+  EXPECT_EQ(flow.cycles, 2u);
+}
+
+TEST_F(FlowObserverTest, TrailingZerosAboveTheLimitAreReported) {
+  settings.zeroGiven = true;
+  settings.zero = -100;
+  Flow& flow = addFlow("F-SUM", 0x80101000, 0x1000);
+  start();
+  std::vector<uint8_t> signal = bytes(1024, 0x11);
+  std::fill(signal.end() - 300, signal.end(), 0);
+  fill(flow, signal);
+  flow.consumer().onFlowComplete(flow);
+  EXPECT_EQ(count("-E: Signal Trail Zeros: 300 = 75.000000 words, 1.171875 blocks\n"), 1u);
+
+  // At most 512 bytes are counted, and 100 or fewer are fine.
+  std::fill(signal.begin(), signal.end(), 0);
+  fill(flow, signal);
+  flow.consumer().onFlowComplete(flow);
+  EXPECT_EQ(count("Signal Trail Zeros: 512 = 128.000000 words, 2.000000 blocks"), 1u);
+  signal.assign(1024, 0x11);
+  std::fill(signal.end() - 100, signal.end(), 0);
+  fill(flow, signal);
+  flow.consumer().onFlowComplete(flow);
+  EXPECT_EQ(count("Signal Trail"), 2u);
+}
+
+TEST_F(FlowObserverTest, ZeroRunReportsTheSampleWhereTheRunReachesTheLimit) {
+  settings.zeroGiven = true;
+  settings.zero = 4;
+  Flow& flow = addFlow("F-SUM", 0x80101000, 0x1000);
+  start();
+  std::vector<uint8_t> signal = bytes(512, 0x01);
+  const uint16_t samples[] = {1, 0, 0, 0, 0, 5};
+  std::memcpy(signal.data(), samples, sizeof samples);
+  fill(flow, signal);
+  flow.consumer().onFlowComplete(flow);
+  EXPECT_EQ(count("-E: Signal zeros: 4 - batch 0 4/128\n"), 1u);
+
+  // A cycle shorter than the left-out last 256 bytes has no samples to check.
+  fill(flow, bytes(200, 0));
+  flow.consumer().onFlowComplete(flow);
+  EXPECT_EQ(count("Signal zeros"), 1u);
+}
+
+TEST_F(FlowObserverTest, ZeroCheckOfZeroKeepsACopyOfTheSignal) {
+  settings.zeroGiven = true;
+  Flow& flow = addFlow("F-SUM", 0x80101000, 0x1000);
+  start();
+  std::vector<uint8_t> signal(768);
+  for (size_t i = 0; i < signal.size(); ++i) signal[i] = uint8_t(i * 7);
+  fill(flow, signal);
+  flow.consumer().onFlowComplete(flow);
+  ASSERT_TRUE(obs().values.signalCopy);
+  EXPECT_EQ(obs().values.signalCopyLength, 768u);
+  EXPECT_EQ(std::memcmp(obs().values.signalCopy.get(), signal.data(), 768), 0);
+}
+
+TEST_F(FlowObserverTest, VideoIsSavedEveryNthFrameAndCountedOnce) {
+  settings.videoOut = true;
+  settings.videoOutEvery = 3;
+  settings.videoShow = true;
+  Flow& video = addFlow("VIDEO", 0xEF000000, 0x1000, 0, 1, 0x56);
+  start();
+  for (int frame = 0; frame < 7; ++frame) {
+    fill(video, bytes(512, 0));
+    putWord(video, 1, 640);
+    putWord(video, 2, 480);
+    putWord(video, 3, 3);
+    video.consumer().onFlowComplete(video);
+  }
+  EXPECT_EQ(video.cycles, 7u);
+  EXPECT_EQ(destination().size(), 2u * (32 + 512));
+  EXPECT_EQ(count("-I: video window: 640x480 (3)\n"), 1u);
+}
+
+TEST_F(FlowObserverTest, VideoWithoutVideoOutIsNeverSaved) {
+  settings.videoShow = true;
+  Flow& video = addFlow("VIDEO", 0xEF000000, 0x1000, 0, 1, 0x56);
+  start();
+  fill(video, bytes(256, 0));
+  video.consumer().onFlowComplete(video);
+  EXPECT_EQ(destination().size(), 0u);
+}
+
+class ExamineTest : public ObserverTest {
+ protected:
+  void SetUp() override {
+    ObserverTest::SetUp();
+    settings.rows = 1;
+    settings.cols = 1;
+  }
+};
+
+TEST_F(ExamineTest, ExtLinkFValueIsReportedWhenItChanges) {
+  settings.examine = 4;
+  Flow& link = addFlow("EXTLINK", 0x10000000, 0x4000, 0x10000, 1, 0x56);
+  start();
+  auto cycle = [&](uint32_t fValue) {
+    fill(link, bytes(256, 0));
+    putWord(link, 0, 0x5A5A5A5A);  // a marker of another kind: stepped over
+    putWord(link, 1, 0x5A5A5A5A);
+    putWord(link, 2, 0x5A5A5A5A);
+    putWord(link, 3, 0xA0A2);
+    putWord(link, 5, 77);
+    putWord(link, 6, fValue);
+    link.consumer().onFlowComplete(link);
+  };
+  cycle(0x1234);
+  cycle(0x1234);
+  cycle(0x99);
+  EXPECT_EQ(count("-W: ***F: 77 -> 0x1234 = \n"), 1u);
+  EXPECT_EQ(count("-W: ***F: 77 -> 0x99 = \n"), 1u);
+  EXPECT_EQ(obs().values.lastFValue, 0x99u);
+}
+
+TEST_F(ExamineTest, ExtLinkMarkerAtTheEndOfTheCycleReadsNothingBeyondIt) {
+  settings.examine = 4;
+  Flow& link = addFlow("EXTLINK", 0x10000000, 0x4000, 0x10000, 1, 0x56);
+  start();
+  fill(link, bytes(256, 0));
+  putWord(link, 62, 0x5A5A5A5A);
+  putWord(link, 63, 0xA0A1);
+  putWord(link, 66, 0x42);  // beyond the cycle: must not be taken
+  link.consumer().onFlowComplete(link);
+  EXPECT_EQ(count("***F"), 0u);
+}
+
+TEST_F(ExamineTest, CapturesCopyWhatTheFlowHoldsAndZeroFillTheRest) {
+  settings.examine = 1;
+  Flow& link = addFlow("EXTLINK", 0x10000000, 0x4000, 0x10000, 1, 0x56);
+  Flow& dfe = addFlow("SOFTDFE", 0xE0000000, 0x10000, 0, 0, 0x56);
+  start();
+  fill(link, bytes(0x4000, 0xEE));
+  link.consumer().onFlowComplete(link);
+  const uint8_t* copy = obs().values.latestExtLink;
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(copy[0x3FFF], 0xEE);
+  EXPECT_EQ(copy[0x4000], 0);
+  EXPECT_EQ(copy[0x7FFF], 0);
+
+  fill(dfe, bytes(0x10000, 0x5C));
+  putName(dfe, "AESARX\0\0");
+  dfe.consumer().onFlowComplete(dfe);
+  EXPECT_EQ(obs().values.latestAesaTx, nullptr);
+  ASSERT_NE(obs().values.latestAesaRx, nullptr);
+  EXPECT_EQ(obs().values.latestAesaRx[0x7FFF], 0x5C);
+}
+
+TEST_F(ExamineTest, NothingIsExaminedBeforeAHeaderGaveTheGeometry) {
+  settings.examine = 1;
+  settings.rows = 0;
+  Flow& link = addFlow("EXTLINK", 0x10000000, 0x4000, 0x10000, 1, 0x56);
+  start();
+  fill(link, bytes(256, 1));
+  link.consumer().onFlowComplete(link);
+  EXPECT_EQ(obs().values.latestExtLink, nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,107 @@
+// Shared set-up of the observer tests: flows built in memory, a destination in a temporary
+// directory (also the working directory, where "header_in.txt" appears), captured messages.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "observers/observers.h"
+#include "support/test_support.h"
+
+class ObserverTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/tarsel-obs-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    previousDir_ = std::filesystem::current_path();
+    std::filesystem::current_path(dir_);
+  }
+  void TearDown() override {
+    observers_.reset();
+    std::filesystem::current_path(previousDir_);
+    std::filesystem::remove_all(dir_);
+  }
+
+  /// The observers for the current settings, bound to every flow as the layout binds ordinary
+  /// flows, with the destination "out.bin" open.
+  Observers& start(bool withDestination = true) {
+    observers_.reset();
+    observers_ = std::make_unique<Observers>(settings, table);
+    for (auto& flow : table) flow->observer = &observers_->flowObserver;
+    if (withDestination) {
+      EXPECT_TRUE(observers_->output.open(path("out.bin")));
+    }
+    return *observers_;
+  }
+  Observers& obs() { return *observers_; }
+  /// Ends the conversion: the observers close their files.
+  void stop() { observers_.reset(); }
+
+  Flow& addFlow(const char* name, uint32_t base, uint32_t size, uint32_t pingpong = 0,
+                int32_t firmware = 1, uint32_t sourceId = 0x33) {
+    auto flow = std::make_unique<Flow>();
+    flow->name = name;
+    flow->base = base;
+    flow->size = size;
+    flow->pingpong = pingpong;
+    flow->firmware = firmware;
+    flow->sourceId = sourceId;
+    flow->sourceTag = 1;
+    flow->build();
+    table.push_back(std::move(flow));
+    return *table.back();
+  }
+
+  /// Puts a complete cycle of `bytes` into the flow as the run would have stored it.
+  static void fill(Flow& flow, const std::vector<uint8_t>& bytes) {
+    std::memcpy(flow.data, bytes.data(), bytes.size());
+    flow.extent = uint32_t(bytes.size());
+    flow.dirty = flow.extent;
+    flow.arrivedBlocks = flow.storedBlocks = (flow.extent + 255) / 256;
+    flow.idle = 0;
+  }
+  static void putWord(Flow& flow, uint32_t word, uint32_t value) {
+    std::memcpy(flow.data + 4 * word, &value, 4);
+  }
+  static void putFloat(Flow& flow, uint32_t word, float value) {
+    std::memcpy(flow.data + 4 * word, &value, 4);
+  }
+  static void putName(Flow& flow, const char* name8) { std::memcpy(flow.data + 68, name8, 8); }
+
+  std::string path(const char* name) const { return (dir_ / name).string(); }
+  /// Everything written to the destination so far.
+  std::string destination() {
+    obs().output.outputPosition();
+    std::ifstream in(path("out.bin"), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  static std::string readFile(const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  /// How often `text` occurs in the captured messages.
+  size_t count(const std::string& text) const {
+    size_t n = 0;
+    for (size_t at = messages.all.find(text); at != std::string::npos; at = messages.all.find(text, at + 1)) ++n;
+    return n;
+  }
+
+  ObserverSettings settings;
+  FlowTable table;
+  CapturedMessages messages{0};
+
+ private:
+  std::filesystem::path dir_;
+  std::filesystem::path previousDir_;
+  std::unique_ptr<Observers> observers_;
+};
