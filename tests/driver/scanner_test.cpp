@@ -43,7 +43,13 @@ class RecordingObserver : public IFlowObserver {
 
 class Scanner : public ::testing::Test {
  protected:
-  void SetUp() override { msg::init("tarsel", 0); }
+  // Products write into the working directory: keep them in the test's own.
+  void SetUp() override {
+    msg::init("tarsel", 0);
+    previousDirectory = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+  }
+  void TearDown() override { std::filesystem::current_path(previousDirectory); }
 
   /// Loads the built-in layout and points every flow at the recording observer.
   void loadLayout(bool recordAll = true) {
@@ -81,6 +87,7 @@ class Scanner : public ::testing::Test {
   std::atomic<bool> stop{false};
   RecordingObserver recorder;
   std::vector<char> layoutText;
+  std::filesystem::path previousDirectory;
 };
 
 constexpr uint32_t fHdr = 0x80000000, dispHeader = 0x56004000, soft = 0xF0000000;

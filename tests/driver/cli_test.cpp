@@ -1,0 +1,206 @@
+// The program as users run it: command line, start-up, source sequence, destination, exit status.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "support/recording.h"
+#include "support/run_program.h"
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+namespace {
+
+constexpr uint32_t dispHeader = 0x56004000, fSum = 0x80101000;
+
+/// A firmware header cycle (the built-in layout's "H" flow) for one batch.
+Bytes headerCycle(uint32_t batch, uint32_t secondsOfDay) {
+  Bytes header(4096, 0);
+  std::memcpy(header.data() + 16, "HDR0", 4);
+  putU32(header, 24 * 4, batch);
+  putU32(header, 25 * 4, 1000 + batch);
+  putU32(header, 26 * 4, 4);
+  putU32(header, 27 * 4, 8);
+  putU32(header, 89 * 4, secondsOfDay);
+  return cycleBlocks(dispHeader + (batch % 2) * 0x1000, 0x33, header);
+}
+
+/// Batches first..last, each with its header and one 4096-byte F-SUM cycle.
+Bytes flight(uint32_t first, uint32_t last, uint32_t secondsOfDay = 37815) {
+  Bytes recording;
+  for (uint32_t batch = first; batch <= last; ++batch) {
+    append(recording, headerCycle(batch, secondsOfDay + batch - first));
+    Bytes signal(4096);
+    for (size_t i = 0; i < signal.size(); ++i) signal[i] = static_cast<uint8_t>(i * 7 + batch);
+    append(recording, cycleBlocks(fSum + (batch % 2) * 0x1000000, 0x33, signal));
+  }
+  return recording;
+}
+
+class Program : public ::testing::Test {
+ protected:
+  ProgramResult tarsel(const std::string& arguments, const std::string& environment = "",
+                       const std::string& input = "") {
+    return runProgram(dir, tarselPath(), arguments, environment, input);
+  }
+  TempDir dir;
+};
+
+}  // namespace
+
+TEST_F(Program, HelpShowsTheBannerTwiceTheUsageAndTheChangeList) {
+  ProgramResult r = tarsel("//?");
+  EXPECT_EQ(r.status, 0);
+  const std::string banner = "tarsel v.2.1: Convert VELOX-E recorded data\n";
+  EXPECT_EQ(r.out.rfind(banner + banner, 0), 0u) << r.out;
+  EXPECT_THAT(r.err, HasSubstr("Usage: tarsel binfile [qualifier]\n  binfile: source binary file (required)\n"));
+  EXPECT_THAT(r.err, HasSubstr("  /b: start batch to save\n  //h: extended help\n"));
+  EXPECT_THAT(r.out, HasSubstr("Change list:\n  - Post-process data for session history (pp-*.txt file)\n"));
+  EXPECT_THAT(r.out, HasSubstr("'ant_pos-*.txt'\n"));
+}
+
+TEST_F(Program, WithoutArgumentsReportsTheMissingSourceParameter) {
+  ProgramResult r = tarsel("");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, HasSubstr("tarsel-F: Missed required paramters binfile (//? for help)\n"));
+}
+
+TEST_F(Program, ConvertsARecordingIntoTheDestinationFile) {
+  writeFile(dir.file("_19-05-17-10-30-00_3.rec"), flight(1, 3));
+  ProgramResult r = tarsel("_19-05-17-10-30-00_3.rec /hfw");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.err, HasSubstr("tarsel-S[_19-05-17-10-30-00_3.rec]: Destination: _19-05-17-10-30-00_3-cv.out\n"));
+  EXPECT_THAT(r.err, HasSubstr("tarsel-S: F-SUM@33: 3 (0x80101000*0x1000 +0x1000000)\n"));
+  EXPECT_THAT(r.err, HasSubstr("tarsel-S:   batches  :  1..3=2\n"));
+  // The last header is flushed at the end without header decoding.
+  EXPECT_THAT(r.err, HasSubstr("tarsel-S:   timestamp:  10:30:15..10:30:16=1sec\n"));
+  Bytes out = readFile(dir.file("_19-05-17-10-30-00_3-cv.out"));
+  // Records: header 1, F-SUM 1, header 2, F-SUM 2, header 3, F-SUM 3 (the last two flushed).
+  ASSERT_EQ(out.size(), 6u * (32 + 4096));
+  const uint8_t* record = out.data() + (32 + 4096);
+  Bytes expectedHeader = {0x7A, 0x7A, 0x7A, 0x7A, 0x7A, 0x7A, 0x7A, 0x7A, 'F', '-', 'S', 'U', 'M', 0, 0, 0};
+  EXPECT_TRUE(std::equal(expectedHeader.begin(), expectedHeader.end(), record));
+  uint32_t end, length;
+  std::memcpy(&end, record + 16, 4);
+  std::memcpy(&length, record + 20, 4);
+  EXPECT_EQ(end, (32 + 4096) + 4096 + 4);
+  EXPECT_EQ(length, 4096u);
+  EXPECT_EQ(record[24], 0x33);
+  EXPECT_EQ(record[25], 1);
+  EXPECT_EQ(record[32], static_cast<uint8_t>(1));  // batch 1's first sample byte
+}
+
+TEST_F(Program, ConcatenatesTheNumberedSequenceUntilAFileIsMissing) {
+  Bytes all = flight(1, 4);
+  size_t cut = all.size() / 2 + 100;  // inside a block
+  writeFile(dir.file("_19-05-17-10-30-00_3.rec"), Bytes(all.begin(), all.begin() + cut));
+  writeFile(dir.file("_19-05-17-10-30-00_4.rec"), Bytes(all.begin() + cut, all.end()));
+  writeFile(dir.file("_19-05-17-10-30-00_6.rec"), flight(9, 9));
+  ProgramResult r = tarsel("_19-05-17-10-30-00_3.rec /concatenate /hfw");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.err, HasSubstr("tarsel-I: Process: _19-05-17-10-30-00_ -> 3:100003\n"));
+  EXPECT_THAT(r.err, HasSubstr("tarsel-I[_19-05-17-10-30-00_4.rec]: [2] size = "));
+  EXPECT_THAT(r.err, HasSubstr("tarsel-S[_19-05-17-10-30-00_5.rec]: 3..4: processed 2 files\n"));
+  EXPECT_THAT(r.err, HasSubstr("tarsel-S: F-SUM@33: 4 (0x80101000*0x1000 +0x1000000)\n"));
+  EXPECT_THAT(r.err, Not(HasSubstr("_6.rec")));
+}
+
+TEST_F(Program, ConcatenateWithACountStopsAfterThatManyFiles) {
+  for (int n : {3, 4, 5}) writeFile(dir.file("_19-05-17-10-30-00_" + std::to_string(n) + ".rec"), flight(n, n));
+  ProgramResult r = tarsel("_19-05-17-10-30-00_3.rec /n=2 /hfw");
+  EXPECT_THAT(r.err, HasSubstr("Process: _19-05-17-10-30-00_ -> 3:5\n"));
+  EXPECT_THAT(r.err, HasSubstr("3..4: processed 2 files\n"));
+  ProgramResult single = tarsel("_19-05-17-10-30-00_3.rec /n=0 /hfw");
+  EXPECT_THAT(single.err, Not(HasSubstr("processed 1 files")));
+  EXPECT_THAT(single.err, HasSubstr("[1] size = "));
+  EXPECT_THAT(single.err, Not(HasSubstr("[2] size = ")));
+}
+
+TEST_F(Program, NumberedNamesHaveNoLeadingZeros) {
+  writeFile(dir.file("_007.rec"), flight(1, 1));
+  ProgramResult r = tarsel("_007.rec /n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, HasSubstr("tarsel-I: Process: _ -> 7:100007\n"));
+  EXPECT_THAT(r.err, HasSubstr("tarsel-E[_7.rec]: processed 0 files\n"
+                               "tarsel-F[_7.rec]: open source file -- No such file or directory (2)\n"));
+}
+
+TEST_F(Program, MissingSourceEndsWithStatusOne) {
+  ProgramResult r = tarsel("nothing.rec");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, HasSubstr("tarsel-F: Cannot access file nothing.rec -- No such file or directory (2)\n"));
+}
+
+TEST_F(Program, AnalyzeWritesNoDestination) {
+  writeFile(dir.file("a.rec"), flight(1, 2));
+  ProgramResult r = tarsel("a.rec /analyze /hfw");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_THAT(r.err, HasSubstr("Destination: a-cv.out\n"));
+  EXPECT_FALSE(std::filesystem::exists(dir.file("a-cv.out")));
+}
+
+TEST_F(Program, OutfileReplacesTheDestinationAndAbsolutePathsAreSources) {
+  writeFile(dir.file("a.rec"), flight(1, 2));
+  ProgramResult r = tarsel(dir.file("a.rec") + " /o=x.bin /hfw");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.err, HasSubstr("Destination: x.bin\n"));
+  EXPECT_TRUE(std::filesystem::exists(dir.file("x.bin")));
+  ProgramResult again = tarsel(dir.file("a.rec") + " /o=x.bin /hfw");
+  EXPECT_EQ(again.status, 1);
+  EXPECT_THAT(again.err, HasSubstr("Output file x.bin exist (use '//o' or '//i' to overwrite)"));
+}
+
+TEST_F(Program, FixdateSetsTheModificationTimeFromNameAndHeader) {
+  std::string name = "_19-05-17-10-30-00_3.rec";
+  writeFile(dir.file(name), flight(1, 3, 37815));
+  ProgramResult r = tarsel(name + " /fixdate /analyze /hfw", "TZ=UTC");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.err, HasSubstr("fix date: 17-5-19  10:30:15\n"));
+  struct stat info {};
+  ASSERT_EQ(stat(dir.file(name).c_str(), &info), 0);
+  EXPECT_EQ(info.st_mtime, 1558089015);  // 2019-05-17 10:30:15 UTC
+}
+
+TEST_F(Program, FixdateFollowsTheLocalTimeZone) {
+  std::string name = "_19-05-17-10-30-00_3.rec";
+  writeFile(dir.file(name), flight(1, 3, 37815));
+  // Central European time written as a POSIX rule, so no time zone database is needed.
+  tarsel(name + " /fixdate /analyze /hfw", "TZ='CET-1CEST,M3.5.0,M10.5.0/3'");
+  struct stat info {};
+  ASSERT_EQ(stat(dir.file(name).c_str(), &info), 0);
+  EXPECT_EQ(info.st_mtime, 1558089015 - 2 * 3600);  // summer time, two hours ahead of UTC
+}
+
+TEST_F(Program, FixdateRefusesANameWithoutTheDatePattern) {
+  writeFile(dir.file("a_3.rec"), flight(1, 1));
+  ProgramResult r = tarsel("a_3.rec /fixdate /hfw");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, HasSubstr("tarsel-E[a_3.rec]: Invalid filename format a_3.rec\n"));
+}
+
+TEST_F(Program, PlaybackVariantPresetsRefuseARepeatedQualifier) {
+  writeFile(dir.file("a.rec"), flight(1, 1));
+  ProgramResult r = runProgram(dir, tarselPath("tarseldfe"), "a.rec /hfw");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, HasSubstr("tarseldfe-S: Autoset option for DFE playback\n"));
+  EXPECT_THAT(r.err, HasSubstr("tarseldfe-F: multiple qualifier firmwareheader\n"));
+  ProgramResult dsp = runProgram(dir, tarselPath("tarseldsp"), "a.rec /hfw /vshow=40");
+  EXPECT_EQ(dsp.status, 0) << dsp.err;
+  EXPECT_THAT(dsp.err, HasSubstr("tarseldsp-S: Autoset option for DSP playback\n"));
+}
+
+TEST_F(Program, LayoutChoice) {
+  writeFile(dir.file("a.rec"), flight(1, 1));
+  std::ofstream(dir.file("tarsel_cfg.json")) << "{'flows': [ {'name': 'X', 'base': '0x81101000'} ]}";
+  ProgramResult cfg = tarsel("a.rec /a");
+  EXPECT_THAT(cfg.err, HasSubstr("tarsel-I: Configuration file: tarsel_cfg.json\n"));
+  EXPECT_THAT(cfg.err, HasSubstr("tarsel-S: X@33: 1 (0x81101000*0x1000 +0x0)\n"));
+  ProgramResult builtIn = tarsel("a.rec /a /j");
+  EXPECT_THAT(builtIn.err, HasSubstr("tarsel-I: Configuration file: <default>\n"));
+  std::ofstream(dir.file("bad.json")) << "[1]";
+  ProgramResult bad = tarsel("a.rec /json=bad.json");
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_THAT(bad.err, HasSubstr("tarsel-F: bad.json: JSON error: Parsing Error\n"));
+}
