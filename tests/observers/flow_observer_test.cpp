@@ -107,13 +107,10 @@ TEST_F(FlowObserverTest, VideoIsSavedEveryNthFrameAndCountedOnce) {
   EXPECT_EQ(video.cycles, 7u);
   EXPECT_EQ(destination().size(), 2u * (32 + 512));
   EXPECT_EQ(count("-I: video window: 640x480 (3)\n"), 1u);
-}
 
-TEST_F(FlowObserverTest, VideoWithoutVideoOutIsNeverSaved) {
-  settings.videoShow = true;
-  Flow& video = addFlow("VIDEO", 0xEF000000, 0x1000, 0, 1, 0x56);
+  settings.videoOut = false;  // shown, never saved
   start();
-  fill(video, bytes(256, 0));
+  video.observer = &obs().flowObserver;
   video.consumer().onFlowComplete(video);
   EXPECT_EQ(destination().size(), 0u);
 }
@@ -180,16 +177,6 @@ TEST_F(ExamineTest, CapturesCopyWhatTheFlowHoldsAndZeroFillTheRest) {
   EXPECT_EQ(obs().values.latestAesaTx, nullptr);
   ASSERT_NE(obs().values.latestAesaRx, nullptr);
   EXPECT_EQ(obs().values.latestAesaRx[0x7FFF], 0x5C);
-}
-
-TEST_F(ExamineTest, NothingIsExaminedBeforeAHeaderGaveTheGeometry) {
-  settings.examine = 1;
-  settings.rows = 0;
-  Flow& link = addFlow("EXTLINK", 0x10000000, 0x4000, 0x10000, 1, 0x56);
-  start();
-  fill(link, bytes(256, 1));
-  link.consumer().onFlowComplete(link);
-  EXPECT_EQ(obs().values.latestExtLink, nullptr);
 }
 
 }  // namespace
