@@ -1,11 +1,19 @@
 #!/usr/bin/env bash
-# Builds tarsel and converts a sample recording in demo/.
+# Builds tarsel, makes a sample flight of about a minute and converts it in demo/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build.sh
+rm -rf demo
 mkdir -p demo
 cd demo
-../build/tarsel //? || true
-echo
-echo "== the built-in layout (//v//v shows the Cfg: and Flow: lines)"
-../build/tarsel nosuchfile.rec //v//v || true
+if [ -x ../build/tarsel-synth ]; then
+  echo "== writing a sample flight"
+  ../build/tarsel-synth --demo
+  first=$(ls _*_*.rec | sort -t_ -k3 -n | head -n 1)
+  echo "== converting $first and the files after it"
+  ../build/tarsel "$first" /concatenate
+  echo "== written:"
+  ls -l
+else
+  ../build/tarsel //?
+fi

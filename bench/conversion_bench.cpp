@@ -1,0 +1,169 @@
+// Measures a conversion against a plain copy of the same input, in one run.
+//
+//   tarsel-bench [GiB ...]     (default: 1; e.g. "1 4" checks that the cost grows linearly)
+//
+// For each size it writes a recording with the built-in layout's flows interleaved as a recorder
+// would (firmware header, software data with header copies, four signal matrices, video, links),
+// converts it with default qualifiers and copies it, and prints MiB/s and peak memory of both.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr size_t blockSize = 272;
+constexpr uint8_t marker[6] = {0x5B, 0x53, 0x41, 0x14, 0x54, 0x5D};
+
+void put32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
+
+class RecordingWriter {
+ public:
+  explicit RecordingWriter(const std::string& path) : file_(std::fopen(path.c_str(), "wb")) {
+    if (!file_) {
+      std::perror(path.c_str());
+      std::exit(1);
+    }
+    buffer_.reserve(64u << 20);
+  }
+  ~RecordingWriter() {
+    flush();
+    std::fclose(file_);
+  }
+  uint64_t written() const { return written_ + buffer_.size(); }
+
+  // One cycle of `bytes` from `base`; `fill` gives the data of block i.
+  template <typename Fill>
+  void cycle(uint32_t base, uint8_t source, uint32_t bytes, Fill fill) {
+    for (uint32_t offset = 0; offset < bytes; offset += 256) {
+      size_t at = buffer_.size();
+      buffer_.resize(at + blockSize);
+      uint8_t* block = buffer_.data() + at;
+      std::memset(block, 0, 16);
+      put32(block, base + offset);
+      block[8] = 1;
+      block[9] = source;
+      std::memcpy(block + 10, marker, 6);
+      fill(block + 16, offset);
+      if (buffer_.size() >= (60u << 20)) flush();
+    }
+  }
+
+ private:
+  void flush() {
+    std::fwrite(buffer_.data(), 1, buffer_.size(), file_);
+    written_ += buffer_.size();
+    buffer_.clear();
+  }
+  FILE* file_;
+  std::vector<uint8_t> buffer_;
+  uint64_t written_ = 0;
+};
+
+void writeRecording(const std::string& path, uint64_t targetBytes) {
+  RecordingWriter out(path);
+  const uint32_t rows = 128, cols = 1024, matrix = rows * cols * 4;  // 512 KiB c16 samples
+  for (uint32_t batch = 1; out.written() < targetBytes; ++batch) {
+    uint32_t half = batch % 2;
+    uint32_t secs = 36000 + batch / 20;
+    auto header = [&](uint8_t* d, uint32_t offset, uint32_t wordBase) {
+      std::memset(d, 0, 256);
+      for (uint32_t w = 0; w < 64; ++w) {
+        uint32_t word = offset / 4 + w;
+        uint32_t value = 0;
+        if (word == wordBase + 4) std::memcpy(&value, "HDR0", 4);
+        if (word == wordBase + 24) value = batch;
+        if (word == wordBase + 25) value = batch * 781;
+        if (word == wordBase + 26) value = rows;
+        if (word == wordBase + 27) value = cols;
+        if (word == wordBase + 89) value = secs;
+        if (word == wordBase + 112) value = batch * 781;
+        put32(d + 4 * w, value);
+      }
+    };
+    out.cycle(0x56004000 + half * 0x1000, 0x33, 4096, [&](uint8_t* d, uint32_t o) { header(d, o, 0); });
+    // Software data: a "DSPHDRIN" block carrying the header copy at word 25.
+    out.cycle(0xF0000000, 0x53, 16384, [&](uint8_t* d, uint32_t o) {
+      header(d, o, 25);
+      if (o == 0) std::memcpy(d + 68, "DSPHDRIN", 8);
+    });
+    for (uint32_t base : {0x80101000u, 0x80401000u, 0x80701000u, 0x80801000u}) {
+      out.cycle(base + half * 0x1000000, 0x33, matrix, [&](uint8_t* d, uint32_t o) {
+        for (int i = 0; i < 256; ++i) d[i] = static_cast<uint8_t>(o / 256 + i + batch);
+      });
+    }
+    out.cycle(0x10000000 + half * 0x10000, 0x33, 16384, [](uint8_t* d, uint32_t) { std::memset(d, 0x5A, 256); });
+    if (batch % 10 == 0)
+      out.cycle(0xEF000000, 0x33, 640 * 512 + 1024, [](uint8_t* d, uint32_t o) { std::memset(d, o & 0xFF, 256); });
+  }
+}
+
+struct Measure {
+  double seconds;
+  long peakKiB;
+};
+
+Measure runChild(const std::vector<std::string>& args, const std::string& directory) {
+  auto start = std::chrono::steady_clock::now();
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(directory.c_str()) != 0) _exit(127);
+    int devnull = open("/dev/null", O_WRONLY);
+    dup2(devnull, 1);
+    dup2(devnull, 2);
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  struct rusage usage {};
+  wait4(pid, &status, 0, &usage);
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    std::fprintf(stderr, "%s failed (status %d)\n", args[0].c_str(), status);
+  return {seconds, usage.ru_maxrss};
+}
+
+Measure copyFile(const std::string& from, const std::string& to) {
+  return runChild({"/bin/cp", from, to}, ".");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<double> sizes;
+  for (int i = 1; i < argc; ++i) sizes.push_back(std::atof(argv[i]));
+  if (sizes.empty()) sizes.push_back(1);
+  std::string dir = (std::filesystem::temp_directory_path() / "tarsel-bench").string();
+  std::filesystem::create_directories(dir);
+  std::string tarsel = std::string(TARSEL_BINARY_DIR) + "/tarsel";
+  std::printf("%8s %10s %12s %12s %10s %12s %8s\n", "input", "MiB", "tarsel MiB/s", "tarsel peak",
+              "cp MiB/s", "cp peak", "ratio");
+  for (double gib : sizes) {
+    std::string recording = dir + "/_19-05-17-10-00-00_1.rec";
+    writeRecording(recording, static_cast<uint64_t>(gib * (1u << 30)));
+    double mib = static_cast<double>(std::filesystem::file_size(recording)) / (1 << 20);
+    Measure copy = copyFile(recording, dir + "/copy.rec");
+    std::filesystem::remove(dir + "/copy.rec");
+    Measure convert = runChild({tarsel, recording}, dir);
+    std::printf("%6.1fGiB %10.0f %12.0f %9ld MiB %10.0f %8ld MiB %8.2f\n", gib, mib,
+                mib / convert.seconds, convert.peakKiB / 1024, mib / copy.seconds,
+                copy.peakKiB / 1024, convert.seconds / copy.seconds);
+    std::fflush(stdout);
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+  }
+  std::filesystem::remove_all(dir);
+  return 0;
+}
