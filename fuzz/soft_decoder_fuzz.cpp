@@ -52,7 +52,8 @@ struct FuzzObservers {
   }
   // Reads past its block on purpose, like a handler with a fixed length.
   int overreach(const BlockInfo& info) {
-    decoder->readBlock(std::span<uint8_t>(payload), info, info.size + 16 > 2048 ? 2048 : info.size + 16);
+    uint32_t length = info.size + 16 > payload.size() ? uint32_t(payload.size()) : info.size + 16;
+    decoder->readBlock(std::span<uint8_t>(payload), info, length);
     return 0;
   }
   int extension(const XinfoRecord& record) {

@@ -245,9 +245,10 @@ uint64_t SoftDecoder::endOfStream(bool& again) {
         debugLevel, "SOFT start marker @0x%llX (expected at 0x%llX/0x%llx): extra trailing=%llx)",
         ull(p), ull(lastEnd_), ull(chunkEnd_), distance);
   else
-    current_logger().log(
-        damageLevel, "Missed SOFT start marker @0x%llX (expected at 0x%llX/0x%llx, extra bytes=%llx)",
-        ull(p), ull(lastEnd_), ull(chunkEnd_), distance);
+    current_logger().log(damageLevel,
+                         "Missed SOFT start marker @0x%llX (expected at 0x%llX/0x%llx, "
+                         "extra bytes=%llx)",
+                         ull(p), ull(lastEnd_), ull(chunkEnd_), distance);
   return 0;
 }
 

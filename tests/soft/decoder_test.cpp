@@ -253,7 +253,8 @@ TEST_F(SoftDecoding, DecodeNextAnswersTheNameThenZero) {
 }
 
 TEST_F(SoftDecoding, ObserverTablesHold256EntriesEach) {
-  for (int i = 0; i < 256; ++i) ASSERT_TRUE(decoder.registerBlockObserver("X", recordBlock, &seen, 0));
+  for (int i = 0; i < 256; ++i)
+    ASSERT_TRUE(decoder.registerBlockObserver("X", recordBlock, &seen, 0));
   EXPECT_FALSE(decoder.registerBlockObserver("SUM", recordBlock, &seen, 0));
   EXPECT_TRUE(decoder.registerXinfoObserver("EXT CMPC", [](void*, const XinfoRecord&) { return 0; },
                                             nullptr, 0));

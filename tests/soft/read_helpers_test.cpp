@@ -121,8 +121,9 @@ TEST_F(ExtendedBlocks, HeaderLengthOutsideTheBlockEndsTheWalk) {
 TEST_F(ExtendedBlocks, HeaderLargerThanTheDestinationIsNotRead) {
   reader.room = 140;
   decode(chunk("DISPHEADER", twoExtensions()));
-  EXPECT_NE(captured.all.find("tarsel-E: PP: hdr length 100 out of range (block 228, buffer 140)\n"),
-            std::string::npos)
+  EXPECT_NE(
+      captured.all.find("tarsel-E: PP: hdr length 100 out of range (block 228, buffer 140)\n"),
+      std::string::npos)
       << captured.all;
   EXPECT_TRUE(reader.records.empty());
 }
@@ -131,8 +132,9 @@ TEST_F(ExtendedBlocks, ExtensionLengthBeyondTheBlockEndsTheWalk) {
   Bytes block = twoExtensions();
   putU32(block, 144 + 48 + 12, 0xFFFFFFFF);
   decode(chunk("DISPHEADER", block));
-  EXPECT_NE(captured.all.find("tarsel-D: PP:   XINFO: 0x52524153 4294967295 48\n"
-                              "tarsel-E: PP: XINFO length 4294967295 beyond block @0xF0 (end 0x104)\n"),
+  EXPECT_NE(captured.all.find(
+                "tarsel-D: PP:   XINFO: 0x52524153 4294967295 48\n"
+                "tarsel-E: PP: XINFO length 4294967295 beyond block @0xF0 (end 0x104)\n"),
             std::string::npos)
       << captured.all;
   EXPECT_EQ(reader.records.size(), 1u);
