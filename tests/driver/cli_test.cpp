@@ -204,3 +204,25 @@ TEST_F(Program, LayoutChoice) {
   EXPECT_EQ(bad.status, 1);
   EXPECT_THAT(bad.err, HasSubstr("tarsel-F: bad.json: JSON error: Parsing Error\n"));
 }
+
+TEST_F(Program, DateFixingPassReadsEachFileOnlyUntilItsFirstTime) {
+  // Each file: one header cycle, then one block of the other half that completes it.
+  const uint32_t batches[] = {1, 3, 5}, times[] = {37815, 40000, 50000};
+  for (int i = 0; i < 3; ++i) {
+    Bytes file = headerCycle(batches[i], times[i]);
+    append(file, recorderBlock(dispHeader + 0x100, 0x33));
+    append(file, flight(20, 30));  // never read
+    writeFile(dir.file("_19-05-17-10-30-00_" + std::to_string(i + 1) + ".rec"), file);
+  }
+  ProgramResult r = tarsel("_19-05-17-10-30-00_1.rec /n /fixdate /analyze /hfw", "TZ=UTC");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.err, HasSubstr("-I[_19-05-17-10-30-00_1.rec:4624]: skip to next\n"));
+  EXPECT_THAT(r.err, HasSubstr("-I[_19-05-17-10-30-00_1.rec:4624]: fix date: 17-5-19  10:30:15\n"));
+  // Later files get the last header time seen before they were opened.
+  EXPECT_THAT(r.err, HasSubstr("-I[_19-05-17-10-30-00_2.rec:4624]: fix date: 17-5-19  10:30:15\n"));
+  EXPECT_THAT(r.err, HasSubstr("-I[_19-05-17-10-30-00_3.rec:4624]: fix date: 17-5-19  11:6:40\n"));
+  EXPECT_THAT(r.err, Not(HasSubstr("F-SUM")));
+  struct stat info {};
+  ASSERT_EQ(stat(dir.file("_19-05-17-10-30-00_3.rec").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mtime, 1558089015 - 37815 + 40000);
+}
