@@ -30,7 +30,7 @@ inline Bytes recorderBlock(uint32_t address, uint8_t sourceId, const Bytes& data
   block[9] = sourceId;
   const uint8_t marker[6] = {0x5B, 0x53, 0x41, 0x14, 0x54, 0x5D};
   std::memcpy(block.data() + 10, marker, 6);
-  std::memcpy(block.data() + 16, data.data(), std::min<size_t>(256, data.size()));
+  if (!data.empty()) std::memcpy(block.data() + 16, data.data(), std::min<size_t>(256, data.size()));
   return block;
 }
 
