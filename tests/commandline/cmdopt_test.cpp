@@ -9,16 +9,12 @@
 #include <vector>
 
 #include "commandline/commandline.h"
+#include "driver/converter_options.h"
 #include "support/test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-/// Selects a registry while the members after it are constructed.
-struct Selection {
-  explicit Selection(void (*select)()) { select(); }
-};
 
 /// Empty registries before and after a test's declarations.
 struct FreshRegistries {
@@ -26,44 +22,8 @@ struct FreshRegistries {
   ~FreshRegistries() { zor::reset_registries(); }
 };
 
-// The converter's table, in its registration (and so matching) order.
-struct ConverterTable {
-  Selection parameterRegistry{zor::select_parameter_registry};
-  zor::cmdopt_infile binfile{"_b", "binfile", "source binary file", true, zor::required};
-  Selection qualifierRegistry{zor::select_qualifier_registry};
-  zor::cmdopt_qualifier nosignal{"nosign", "nosignal", "don't save signal"};
-  zor::cmdopt_int concatenate{"n", "concatenate", "concatenate REC files", false,
-                              zor::optional_value};
-  zor::cmdopt_qualifier firmwareheader{"hfw", "firmwareheader", "use FW header"};
-  zor::cmdopt_qualifier posbug{"$pbug", "posbug", "fix DSP header geopos bug"};
-  zor::cmdopt_int postprocess{"p", "postprocess", "post process", false, zor::optional_value};
-  zor::cmdopt_qualifier hsynch{"h", "hsynch", "SYnch signal flows with header"};
-  zor::cmdopt_qualifier onlysw{"sw", "onlysw", "only SW", false, zor::negatable | zor::repeatable};
-  zor::cmdopt_uint onlydsp{"dsp", "onlydsp", "only DSP", false,
-                           zor::negatable | zor::optional_value | zor::repeatable};
-  zor::cmdopt_qualifier stop{"ss", "stop", "stop on discontinuity"};
-  zor::cmdopt_outfile outfile{"o", "outfile", "output file", true, zor::required};
-  zor::cmdopt_qualifier dryrun{"dryrun", "dryrun", "dryrun"};
-  zor::cmdopt_infile json{"j", "json", "json configuration file", false, zor::optional_value};
-  zor::cmdopt_outfile log{"l", "log", "log file", false, zor::optional_value};
-  zor::cmdopt_choice format{"f", "format", "bhc", "output format"};
-  zor::cmdopt_int max{"m", "max", "Maximum number of batches"};
-  zor::cmdopt_int rows{"r", "rows", "PRI number"};
-  zor::cmdopt_int cols{"c", "cols", "RBIN number"};
-  zor::cmdopt_int zero{"zero", "zero", "check signal zeros"};
-  zor::cmdopt_qualifier fromstby{"z", "fromstby", "start save from stby"};
-  zor::cmdopt_qualifier analyze{"a", "analyze", "Analyze only"};
-  zor::cmdopt_qualifier fixdate{"d", "fixdate", "Fix REZU file date"};
-  zor::cmdopt_uint examine{"x", "examine", "examine some data"};
-  zor::cmdopt_uint videoout{"vout", "videoout", "out video", false,
-                            zor::negatable | zor::optional_value | zor::repeatable};
-  zor::cmdopt_uint videoshow{"vshow", "videoshow", "show video", false,
-                             zor::negatable | zor::optional_value | zor::repeatable};
-  zor::cmdopt_int videoframe{"vframe", "videoframe", "fix frame rate"};
-  zor::cmdopt_uint gps{"gps", "gps", "save gps track", false, zor::optional_value};
-  zor::cmdopt_qualifier fixhr{"fixhr", "fixhr", "fix HR debug data"};
-  zor::cmdopt_uint bstart{"b", "bstart", "start batch to save"};
-};
+// The converter's own table, in its registration (and so matching) order.
+using ConverterTable = ConverterQualifiers;
 
 /// A file in the temporary directory, removed at the end of the test.
 struct TempFile {
@@ -434,10 +394,10 @@ class HelpText : public ::testing::Test {
 
   CapturedMessages messages{3};
   FreshRegistries fresh;
-  Selection parameterRegistry{zor::select_parameter_registry};
+  RegistrySelection parameterRegistry{zor::select_parameter_registry};
   zor::cmdopt_infile source{"_s", "source", "source file", true, zor::required};
   zor::cmdopt_int extra{"_e", "extra", nullptr};
-  Selection qualifierRegistry{zor::select_qualifier_registry};
+  RegistrySelection qualifierRegistry{zor::select_qualifier_registry};
   zor::cmdopt_qualifier sw{"sw", "onlysw", "only SW", false, zor::negatable};
   zor::cmdopt_outfile out{"o", "outfile", "output file", true, zor::required};
   zor::cmdopt_autoset options;
