@@ -56,6 +56,8 @@ Observers::Observers(const ObserverSettings& settings, FlowTable& table)
   values.currentRows = settings.rows;
   values.currentCols = settings.cols;
   values.standbyWait = settings.fromstby;
+  // The firmware header observer is current until start-up hands over to the software copy.
+  values.currentHeaderObserver = &headerObserver;
 }
 
 Observers::~Observers() = default;
@@ -92,7 +94,8 @@ bool Observers::saveFlow(Flow& flow) {
 // /bstart holds saving back until a header has reached the batch.
 bool Observers::passStartGate() {
   if (settings.bstartGiven) {
-    uint32_t batch = values.currentHeaderObserver ? values.currentHeaderObserver->lastBatch : 0;
+    const HeaderObserver* current = values.currentHeaderObserver;
+  uint32_t batch = (current ? current : &headerObserver)->lastBatch;
     if (batch < settings.bstart) return false;
     msg::info("batch %u - start saving", batch);
   }
@@ -123,11 +126,11 @@ void Observers::restoreLatitude(Flow& flow) {
 }
 
 void Observers::decodeRecord(const Flow& flow, const uint8_t* record, uint32_t length) {
-  int savedNumber = 0;
-  msg::context(&savedNumber);
+  long long savedNumber = msg::context_number();
   msg::detail1("PP %u...%u", flow.firstBlockPos, flow.lastBlockPos);
-  // The decoder's messages point at the cycle's first block.
-  msg::set_context_number(int(flow.firstBlockPos));
+  // The decoder's messages point at the cycle's first block (an unsigned file position, as
+  // the scanner sets it).
+  msg::set_context_number(static_cast<long long>(flow.firstBlockPos));
   if (decoder) decoder->decodeSoftRecord(flow.sourceId, sourceNameOf(flow.sourceId), record, length);
   msg::set_context_number(savedNumber);
 }

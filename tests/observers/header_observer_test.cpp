@@ -33,8 +33,8 @@ class HeaderTest : public ObserverTest {
                                                           : &o.flowObserver;
     o.headerObserver.offsets.timestampAt = 88;
     o.softHeaderObserver.offsets.timestampAt = 88;
-    o.values.currentHeaderObserver =
-        settings.firmwareHeader ? &o.headerObserver : static_cast<HeaderObserver*>(&o.softHeaderObserver);
+    // As start-up does: the firmware header observer stays current only with /hfw.
+    if (!settings.firmwareHeader) o.values.currentHeaderObserver = &o.softHeaderObserver;
     return o;
   }
   // Writes the header words at word `base` of the cycle.

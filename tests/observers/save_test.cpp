@@ -167,10 +167,17 @@ TEST_F(SaveTest, PostProcessingLabelsTheDecodeAndRestoresTheContext) {
   msg::set_context("rec.dat");
   msg::set_context_number(5);
   EXPECT_TRUE(obs().saveFlow(flow));
-  int number = 0;
-  msg::context(&number);
-  EXPECT_EQ(number, 5);
+  EXPECT_EQ(msg::context_number(), 5);
   EXPECT_EQ(count("-i[rec.dat:5]: PP 272...544\n"), 1u);
+
+  // Positions beyond 2 GiB in a large source file come back whole.
+  msg::set_context_number(0x90000010LL);
+  fill(flow, pattern(256));
+  flow.firstBlockPos = 0x90000000u;
+  flow.lastBlockPos = 0x90000100u;
+  EXPECT_TRUE(obs().saveFlow(flow));
+  EXPECT_EQ(msg::context_number(), 0x90000010LL);
+  EXPECT_EQ(count("-i[rec.dat:2415919120]: PP 2415919104...2415919360\n"), 1u);
 }
 
 TEST_F(SaveTest, FailedWriteIsReportedOnceAndTheRunGoesOn) {
