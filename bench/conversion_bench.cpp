@@ -135,8 +135,25 @@ Measure runChild(const std::vector<std::string>& args, const std::string& direct
   return {seconds, usage.ru_maxrss};
 }
 
+// A plain copy through read and write with a 1 MiB buffer, in a child like the conversion.
 Measure copyFile(const std::string& from, const std::string& to) {
-  return runChild({"/bin/cp", from, to}, ".");
+  auto start = std::chrono::steady_clock::now();
+  pid_t pid = fork();
+  if (pid == 0) {
+    int in = open(from.c_str(), O_RDONLY), out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0) _exit(1);
+    std::vector<char> buffer(1 << 20);
+    ssize_t n;
+    while ((n = read(in, buffer.data(), buffer.size())) > 0)
+      if (write(out, buffer.data(), static_cast<size_t>(n)) != n) _exit(1);
+    close(out);
+    _exit(n == 0 ? 0 : 1);
+  }
+  int status = 0;
+  struct rusage usage {};
+  wait4(pid, &status, 0, &usage);
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return {seconds, usage.ru_maxrss};
 }
 
 }  // namespace
@@ -149,14 +166,19 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(dir);
   std::string tarsel = std::string(TARSEL_BINARY_DIR) + "/tarsel";
   std::printf("%8s %10s %12s %12s %10s %12s %8s\n", "input", "MiB", "tarsel MiB/s", "tarsel peak",
-              "cp MiB/s", "cp peak", "ratio");
+              "copy MiB/s", "copy peak", "ratio");
   for (double gib : sizes) {
     std::string recording = dir + "/_19-05-17-10-00-00_1.rec";
     writeRecording(recording, static_cast<uint64_t>(gib * (1u << 30)));
     double mib = static_cast<double>(std::filesystem::file_size(recording)) / (1 << 20);
+    // The copy runs before and after the conversion; the faster of the two counts.
     Measure copy = copyFile(recording, dir + "/copy.rec");
     std::filesystem::remove(dir + "/copy.rec");
     Measure convert = runChild({tarsel, recording}, dir);
+    std::filesystem::remove(dir + "/_19-05-17-10-00-00_1-cv.out");
+    Measure copyAgain = copyFile(recording, dir + "/copy.rec");
+    std::filesystem::remove(dir + "/copy.rec");
+    if (copyAgain.seconds < copy.seconds) copy = copyAgain;
     std::printf("%6.1fGiB %10.0f %12.0f %9ld MiB %10.0f %8ld MiB %8.2f\n", gib, mib,
                 mib / convert.seconds, convert.peakKiB / 1024, mib / copy.seconds,
                 copy.peakKiB / 1024, convert.seconds / copy.seconds);
