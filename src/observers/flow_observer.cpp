@@ -131,7 +131,8 @@ void FlowObserver::handleVideo(Flow& flow) {
   }
   if (!settings.videoOut) return;
   // The completion already counted this cycle; a saved frame is not counted again.
-  if (++values.videoFrameCounter >= std::max(settings.videoOutEvery, 1u)) {
+  // /videoout=0 is never reached, so it saves no frame.
+  if (++values.videoFrameCounter == settings.videoOutEvery) {
     owner_.saveFlow(flow);
     values.videoFrameCounter = 0;
   }

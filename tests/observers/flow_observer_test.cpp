@@ -108,11 +108,14 @@ TEST_F(FlowObserverTest, VideoIsSavedEveryNthFrameAndCountedOnce) {
   EXPECT_EQ(destination().size(), 2u * (32 + 512));
   EXPECT_EQ(count("-I: video window: 640x480 (3)\n"), 1u);
 
-  settings.videoOut = false;  // shown, never saved
-  start();
-  video.observer = &obs().flowObserver;
-  video.consumer().onFlowComplete(video);
-  EXPECT_EQ(destination().size(), 0u);
+  for (bool out : {false, true}) {  // shown, never saved; /videoout=0 is never reached
+    settings.videoOut = out;
+    settings.videoOutEvery = 0;
+    start();
+    video.observer = &obs().flowObserver;
+    for (int frame = 0; frame < 3; ++frame) video.consumer().onFlowComplete(video);
+    EXPECT_EQ(destination().size(), 0u);
+  }
 }
 
 class ExamineTest : public ObserverTest {
