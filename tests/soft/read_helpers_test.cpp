@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -237,3 +240,24 @@ TEST(BlockInfoFromRaw, TakesTheFiveWordsOfARecordedSBlock) {
 }
 
 }  // namespace
+
+// Every input kept for the fuzzer (seeds and any damaged record that once failed) must decode
+// to its end under the test build's checks.
+TEST_F(DecoderTest, FuzzCorpusRecordsDecodeToTheirEnd) {
+  namespace fs = std::filesystem;
+  fs::path folder = fs::path(TARSEL_SOURCE_DIR) / "fuzz" / "corpus" / "soft_decoder";
+  ASSERT_TRUE(fs::is_directory(folder));
+  HeaderReader reader;
+  reader.decoder = &decoder;
+  decoder.registerBlockObserver("DISPHEAD", &reader, &HeaderReader::onHeader);
+  decoder.registerXinfoObserver("EXT CMPC", &reader, &HeaderReader::onExtension);
+  int decoded = 0;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    std::ifstream file(entry.path(), std::ios::binary);
+    Bytes record((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    decode(record);
+    ++decoded;
+  }
+  EXPECT_GE(decoded, 4);
+  EXPECT_FALSE(reader.records.empty());
+}
