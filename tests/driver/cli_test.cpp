@@ -226,3 +226,32 @@ TEST_F(Program, DateFixingPassReadsEachFileOnlyUntilItsFirstTime) {
   ASSERT_EQ(stat(dir.file("_19-05-17-10-30-00_3.rec").c_str(), &info), 0);
   EXPECT_EQ(info.st_mtime, 1558089015 - 37815 + 40000);
 }
+
+namespace {
+
+/// A 256-byte SOFT cycle holding one S-Block named `name` (104 data bytes).
+Bytes softCycle(const char* name, bool damagedEnd) {
+  Bytes data(256, 0);
+  std::memset(data.data(), 0x5A, 8);
+  putU32(data, 20, 128 + 104);
+  std::memcpy(data.data() + 68, name, std::strlen(name));
+  std::memset(data.data() + 248, damagedEnd ? 0x00 : 0xA5, 8);
+  return cycleBlocks(0xF0000000, 0x53, data);
+}
+
+}  // namespace
+
+TEST_F(Program, PostProcessingHandsSavedRecordsToTheDecoder) {
+  Bytes recording = softCycle("D1553", false);
+  append(recording, softCycle("CDPSTS", true));
+  append(recording, softCycle("D1553", false));
+  writeFile(dir.file("a.rec"), recording);
+  ProgramResult plain = tarsel("a.rec");
+  EXPECT_THAT(plain.err, Not(HasSubstr("PP")));
+  ProgramResult r = tarsel("a.rec /postprocess //o //vv");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.err, HasSubstr("tarsel-i[a.rec:560]: PP 288...0\n"));
+  // The decoder labels its lines with the position of the record's first block.
+  EXPECT_THAT(r.err, HasSubstr("tarsel-E[a.rec:288]: PP: Missed SOFT end @0xB0 (expected at 0x118/0x120)\n"));
+  EXPECT_EQ(readFile(dir.file("a-cv.out")).size(), 3u * (32 + 256));
+}
