@@ -98,7 +98,7 @@ std::string parseModes(const std::string& value, std::vector<ModeStep>& modes) {
   return modes.empty() ? "no mode given" : "";
 }
 
-std::string parseFault(const std::string& value, FaultSpec& fault) {
+std::string parseFault(const std::string& value, FaultOption& fault) {
   static const std::pair<const char*, FaultKind> kinds[] = {
       {"stray-bytes", FaultKind::StrayBytes},     {"truncated-block", FaultKind::TruncatedBlock},
       {"missing-block", FaultKind::MissingBlock}, {"duplicated-block", FaultKind::DuplicatedBlock},
@@ -106,7 +106,7 @@ std::string parseFault(const std::string& value, FaultSpec& fault) {
       {"no-hdr0", FaultKind::NoHdr0},             {"batch-hole", FaultKind::BatchHole},
       {"sblock-end", FaultKind::SBlockEnd},       {"bit-flips", FaultKind::BitFlips},
       {"cut-end", FaultKind::CutEnd}};
-  fault = FaultSpec{};
+  fault = FaultOption{};
   fault.text = value;
   std::string kind = value.substr(0, value.find(':'));
   bool known = false;
@@ -217,7 +217,7 @@ std::string applyOption(Scenario& s, const std::string& key, const std::string& 
     return "";
   }
   if (key == "fault") {
-    FaultSpec fault;
+    FaultOption fault;
     std::string error = parseFault(value, fault);
     if (!error.empty()) return error;
     s.faults.push_back(fault);

@@ -37,7 +37,7 @@ enum class FaultKind {
 };
 
 /// One fault option, as given ("missing-block:flow=F-SUM,at=3,block=5").
-struct FaultSpec {
+struct FaultOption {
   FaultKind kind = FaultKind::StrayBytes;
   std::string text;        // the option as written, for the manifest
   std::string flow;        // flow name ("" = the kind's default)
@@ -85,7 +85,7 @@ struct Scenario {
   uint32_t firstIndex = 1;
   std::string extension = "rec";
   std::string manifestPath;  // default <first file>.manifest.json
-  std::vector<FaultSpec> faults;
+  std::vector<FaultOption> faults;
   bool quiet = false;
 };
 

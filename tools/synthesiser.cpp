@@ -2,6 +2,7 @@
 // them as a recorder would, interleaving the flows block by block within three groups:
 // the headers, the firmware and DFE flows, and the software stream.
 #include <chrono>
+#include <filesystem>
 #include <cmath>
 #include <memory>
 #include <numbers>
@@ -167,71 +168,73 @@ class Synthesiser {
   }
 
   std::string placeFaults() {
-    for (const FaultSpec& spec : sc_.faults) {
+    for (const FaultOption& option : sc_.faults) {
       FaultRecord record;
-      record.kind = faultKindName(spec.kind);
-      record.option = spec.text;
-      record.iteration = spec.at;
-      record.flow = spec.flow;
-      switch (spec.kind) {
+      record.kind = faultKindName(option.kind);
+      record.option = option.text;
+      record.iteration = option.at;
+      record.flow = option.flow;
+      switch (option.kind) {
         case FaultKind::StrayBytes:
-          record.bytes = spec.bytes ? spec.bytes : 48;
+          record.bytes = option.bytes ? option.bytes : 48;
           record.iteration = 0;
           record.description = std::to_string(record.bytes) + " stray bytes in front of the first block";
+          if (record.bytes % 16)
+            record.description += "; not a multiple of 16, so a scan in steps of 16 bytes never meets the first block";
           break;
         case FaultKind::TruncatedBlock:
         case FaultKind::MissingBlock:
         case FaultKind::DuplicatedBlock:
         case FaultKind::SecondSource: {
-          if (record.flow.empty()) record.flow = spec.kind == FaultKind::SecondSource ? "F-HDR" : "F-SUM";
+          if (record.flow.empty()) record.flow = option.kind == FaultKind::SecondSource ? "F-HDR" : "F-SUM";
           int f = flowIndex(record.flow);
-          if (f < 0 || !enabled_[f]) return "fault " + spec.text + ": flow " + record.flow + " is not written";
-          record.block = spec.kind == FaultKind::SecondSource ? 0 : spec.block;
-          if (spec.kind == FaultKind::TruncatedBlock) record.bytes = spec.bytes ? spec.bytes : 32;
-          if (spec.kind == FaultKind::SecondSource) {
-            record.sourceId = static_cast<uint8_t>(spec.sourceId);
-            if (record.sourceId == source_[f]) return "fault " + spec.text + ": the flow already has that source";
+          if (f < 0 || !enabled_[f]) return "fault " + option.text + ": flow " + record.flow + " is not written";
+          record.block = option.kind == FaultKind::SecondSource ? 0 : option.block;
+          if (option.kind == FaultKind::TruncatedBlock) record.bytes = option.bytes ? option.bytes : 32;
+          if (option.kind == FaultKind::SecondSource) {
+            record.sourceId = static_cast<uint8_t>(option.sourceId);
+            if (record.sourceId == source_[f]) return "fault " + option.text + ": the flow already has that source";
           }
-          if (record.bytes >= recorderBlockSize) return "fault " + spec.text + ": cut must be below 272";
+          if (record.bytes >= recorderBlockSize) return "fault " + option.text + ": cut must be below 272";
           break;
         }
         case FaultKind::UnknownAddress:
-          if (claimingFlow(spec.address) >= 0)
-            return "fault " + spec.text + ": address " + hex(spec.address) + " belongs to " +
-                   flows_[claimingFlow(spec.address)].name;
-          record.address = spec.address;
-          record.count = spec.count;
+          if (claimingFlow(option.address) >= 0)
+            return "fault " + option.text + ": address " + hex(option.address) + " belongs to " +
+                   flows_[claimingFlow(option.address)].name;
+          record.address = option.address;
+          record.count = option.count;
           record.sourceId = sourceDsp;
-          record.description = std::to_string(spec.count) + " blocks at " + hex(spec.address) + ", which no flow claims";
+          record.description = std::to_string(option.count) + " blocks at " + hex(option.address) + ", which no flow claims";
           break;
         case FaultKind::NoHdr0:
           record.flow.clear();  // filled with the header flows that carry it
           record.description = "firmware header without \"HDR0\" (word 4 reads \"XDR0\")";
           break;
         case FaultKind::BatchHole:
-          record.count = spec.count;
+          record.count = option.count;
           break;
         case FaultKind::SBlockEnd:
-          record.flow = spec.sblock.empty() ? "D1553" : spec.sblock;
+          record.flow = option.sblock.empty() ? "D1553" : option.sblock;
           break;
         case FaultKind::BitFlips: {
           record.iteration = 0;
           char rate[32];
-          std::snprintf(rate, sizeof rate, "%g", spec.rate);
+          std::snprintf(rate, sizeof rate, "%g", option.rate);
           record.description = std::string("bits flipped at random, rate ") + rate + " per bit";
           break;
         }
         case FaultKind::CutEnd:
-          record.bytes = spec.bytes ? spec.bytes : 100;
-          if (record.bytes >= recorderBlockSize) return "fault " + spec.text + ": cut must be below 272";
+          record.bytes = option.bytes ? option.bytes : 100;
+          if (record.bytes >= recorderBlockSize) return "fault " + option.text + ": cut must be below 272";
           cutEndBytes_ = record.bytes;
           cutEndFault_ = m_.faults.size();
           break;
       }
       m_.faults.push_back(record);
-      specOf_.push_back(&spec);
-      placed_.push_back(spec.kind == FaultKind::StrayBytes || spec.kind == FaultKind::BitFlips ||
-                        spec.kind == FaultKind::CutEnd);
+      optionOf_.push_back(&option);
+      placed_.push_back(option.kind == FaultKind::StrayBytes || option.kind == FaultKind::BitFlips ||
+                        option.kind == FaultKind::CutEnd);
     }
     return "";
   }
@@ -277,8 +280,8 @@ class Synthesiser {
   std::string writeAll() {
     writeStrayBytes();
     for (size_t k = 0; k < m_.faults.size(); ++k)
-      if (specOf_[k]->kind == FaultKind::BitFlips)
-        writer_.setBitFlips(specOf_[k]->rate, mix(sc_.seed, 0xB17F), &m_.faults[k]);
+      if (optionOf_[k]->kind == FaultKind::BitFlips)
+        writer_.setBitFlips(optionOf_[k]->rate, mix(sc_.seed, 0xB17F), &m_.faults[k]);
     initialState();
     if (sc_.targetBytes && !anyEnabled()) return "no flow selected: --size cannot be reached";
     for (uint32_t i = 0;; ++i) {
@@ -309,7 +312,7 @@ class Synthesiser {
 
   void writeStrayBytes() {
     for (size_t k = 0; k < m_.faults.size(); ++k) {
-      if (specOf_[k]->kind != FaultKind::StrayBytes) continue;
+      if (optionOf_[k]->kind != FaultKind::StrayBytes) continue;
       FaultRecord& r = m_.faults[k];
       r.offset = writer_.position();
       uint64_t x = mix(sc_.seed, 0x57A7);
@@ -347,8 +350,8 @@ class Synthesiser {
     for (const auto& period : sc_.standby)
       if (period.at == i && i > 0) gap += period.batches;
     for (size_t k = 0; k < m_.faults.size(); ++k) {
-      if (specOf_[k]->kind != FaultKind::BatchHole || specOf_[k]->at != i || i == 0) continue;
-      gap += specOf_[k]->count;
+      if (optionOf_[k]->kind != FaultKind::BatchHole || optionOf_[k]->at != i || i == 0) continue;
+      gap += optionOf_[k]->count;
       placed_[k] = true;
     }
     return gap;
@@ -365,7 +368,7 @@ class Synthesiser {
     uint32_t gap = gapBefore(i);
     uint32_t steps = i == 0 ? 0 : gap + 1;
     for (size_t k = 0; k < m_.faults.size(); ++k)
-      if (specOf_[k]->kind == FaultKind::BatchHole && specOf_[k]->at == i && i > 0) {
+      if (optionOf_[k]->kind == FaultKind::BatchHole && optionOf_[k]->at == i && i > 0) {
         m_.faults[k].batch = state_.batch + steps;
         m_.faults[k].offset = writer_.position();
         m_.faults[k].description = "batch numbers " + std::to_string(state_.batch + 1) + " to " +
@@ -468,9 +471,9 @@ class Synthesiser {
     size_t hit = SIZE_MAX;
     const std::string name = flows_[f].name;
     for (size_t k = 0; k < m_.faults.size(); ++k) {
-      const FaultSpec& spec = *specOf_[k];
-      if (spec.kind != FaultKind::NoHdr0 || spec.at != i) continue;
-      bool chosen = spec.flow.empty() ? name == "F-HDR" || name == "DISPHEADER" : spec.flow == name;
+      const FaultOption& option = *optionOf_[k];
+      if (option.kind != FaultKind::NoHdr0 || option.at != i) continue;
+      bool chosen = option.flow.empty() ? name == "F-HDR" || name == "DISPHEADER" : option.flow == name;
       if (!chosen) continue;
       hit = k;
       placed_[k] = true;
@@ -499,23 +502,27 @@ class Synthesiser {
 
   void applyBlockFaults(CycleJob& job, size_t cycle) {
     for (size_t k = 0; k < m_.faults.size(); ++k) {
-      const FaultSpec& spec = *specOf_[k];
-      bool blockFault = spec.kind == FaultKind::MissingBlock || spec.kind == FaultKind::DuplicatedBlock ||
-                        spec.kind == FaultKind::TruncatedBlock;
-      if (!blockFault || placed_[k] || spec.at != state_.iteration || spec.cycle != cycle ||
+      const FaultOption& option = *optionOf_[k];
+      bool blockFault = option.kind == FaultKind::MissingBlock || option.kind == FaultKind::DuplicatedBlock ||
+                        option.kind == FaultKind::TruncatedBlock;
+      if (!blockFault || placed_[k] || option.at != state_.iteration || option.cycle != cycle ||
           m_.faults[k].flow != flows_[job.flow].name)
         continue;
-      int32_t block = static_cast<int32_t>(std::min(spec.block, job.blocks() - 1));
+      int32_t block = static_cast<int32_t>(std::min(option.block, job.blocks() - 1));
       FaultRecord& r = m_.faults[k];
       r.block = static_cast<uint32_t>(block);
       r.batch = state_.batch;
       r.sourceId = job.source;
-      if (spec.kind == FaultKind::MissingBlock) {
+      if (option.kind == FaultKind::MissingBlock) {
         job.missing = block;
         r.description = "block " + std::to_string(block) + " of " + std::to_string(job.blocks()) + " left out";
         if (block == static_cast<int32_t>(job.blocks()) - 1)
           r.description += "; it was the last block, so the cycle is complete but shorter";
-      } else if (spec.kind == FaultKind::DuplicatedBlock) {
+        else if (block == 0 && !useHalfB_[job.flow])
+          r.description += "; without its start block the rest joins the cycle before, as repeated blocks";
+        else if (block == 0)
+          r.description += "; the cycle has no start block";
+      } else if (option.kind == FaultKind::DuplicatedBlock) {
         job.duplicate = block;
         r.description = "block " + std::to_string(block) + " written twice in a row";
       } else {
@@ -625,8 +632,8 @@ class Synthesiser {
     for (; name != names.end(); ++name, ++start, ++payload) {
       ++m_.softBlocks[*name];
       for (size_t k = 0; k < m_.faults.size(); ++k) {
-        const FaultSpec& spec = *specOf_[k];
-        if (spec.kind != FaultKind::SBlockEnd || placed_[k] || spec.at != state_.iteration ||
+        const FaultOption& option = *optionOf_[k];
+        if (option.kind != FaultKind::SBlockEnd || placed_[k] || option.at != state_.iteration ||
             m_.faults[k].flow != *name)
           continue;
         uint32_t endMarker = *start + sblockHeaderSize + *payload;
@@ -653,13 +660,13 @@ class Synthesiser {
 
   void addFaultLanes(uint32_t i) {
     for (size_t k = 0; k < m_.faults.size(); ++k) {
-      const FaultSpec& spec = *specOf_[k];
-      if (spec.at != i || placed_[k]) continue;
+      const FaultOption& option = *optionOf_[k];
+      if (option.at != i || placed_[k]) continue;
       FaultRecord& r = m_.faults[k];
-      if (spec.kind == FaultKind::UnknownAddress) {
-        for (uint32_t n = 0; n < spec.count; ++n) {
+      if (option.kind == FaultKind::UnknownAddress) {
+        for (uint32_t n = 0; n < option.count; ++n) {
           CycleJob job;
-          job.address = spec.address;
+          job.address = option.address;
           job.source = sourceDsp;
           job.data = unknown_.data();
           job.length = blockDataSize;
@@ -671,7 +678,7 @@ class Synthesiser {
         }
         r.batch = state_.batch;
         placed_[k] = true;
-      } else if (spec.kind == FaultKind::SecondSource) {
+      } else if (option.kind == FaultKind::SecondSource) {
         int f = flowIndex(r.flow);
         if (lanes_[f].jobs.empty()) continue;  // the flow writes nothing in this batch
         CycleJob job = lanes_[f].jobs.front();
@@ -731,7 +738,7 @@ class Synthesiser {
   std::string checkFaultsPlaced() const {
     for (size_t k = 0; k < m_.faults.size(); ++k)
       if (!placed_[k])
-        return "fault " + specOf_[k]->text + " was not placed (batch iteration " + std::to_string(specOf_[k]->at) +
+        return "fault " + optionOf_[k]->text + " was not placed (batch iteration " + std::to_string(optionOf_[k]->at) +
                " not written, or the flow or block is not there)";
     return "";
   }
@@ -739,7 +746,7 @@ class Synthesiser {
   void finishFaultRecords() {
     for (size_t k = 0; k < m_.faults.size(); ++k) {
       FaultRecord& r = m_.faults[k];
-      if (specOf_[k]->kind == FaultKind::BitFlips) {
+      if (optionOf_[k]->kind == FaultKind::BitFlips) {
         while (!r.offsets.empty() && r.offsets.back() >= m_.totalBytes) {
           r.offsets.pop_back();
           --r.count;
@@ -755,9 +762,8 @@ class Synthesiser {
       r.flow = lastFlow_ == noFlow ? "" : flows_[lastFlow_].name;
       r.sourceId = lastSource_;
       r.block = lastBlock_;
-      r.description = "the last file ends " + std::to_string(recorderBlockSize - r.bytes) +
-                      " bytes into the last block (" + r.flow + " block " + std::to_string(lastBlock_) +
-                      "), which is lost";
+      r.description = "the last file stops " + std::to_string(r.bytes) + " of 272 bytes short of the end of its last block (" +
+                      r.flow + " block " + std::to_string(lastBlock_) + "), which is lost";
     }
   }
 
@@ -770,7 +776,7 @@ class Synthesiser {
   std::vector<uint32_t> cycleBytes_;
   std::vector<uint8_t> source_;
   std::vector<int> softStreams_;
-  std::vector<const FaultSpec*> specOf_;
+  std::vector<const FaultOption*> optionOf_;
   std::vector<bool> placed_;
   uint32_t cutEndBytes_ = 0;
   size_t cutEndFault_ = SIZE_MAX;
@@ -796,8 +802,14 @@ class Synthesiser {
 
 std::string writeRecording(const Scenario& scenario, Manifest& manifest) {
   manifest = Manifest{};
-  Synthesiser synthesiser(scenario, manifest);
-  return synthesiser.run();
+  std::string error = Synthesiser(scenario, manifest).run();
+  if (!error.empty()) {
+    // A recording that does not match its scenario is no use to anyone: take it away.
+    std::error_code ignored;
+    for (const auto& f : manifest.files) std::filesystem::remove(f.path, ignored);
+    manifest.files.clear();
+  }
+  return error;
 }
 
 std::pair<size_t, uint64_t> filePosition(const Manifest& manifest, uint64_t streamOffset) {
