@@ -26,8 +26,9 @@ bool SourceFile::open(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDONLY);
   if (fd < 0) return false;
   struct stat info {};
-  if (::fstat(fd, &info) != 0) {
-    int saved = errno;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    // A directory opens on this platform but is no recording.
+    int saved = S_ISDIR(info.st_mode) ? EISDIR : errno;
     ::close(fd);
     errno = saved;
     return false;
@@ -153,10 +154,9 @@ bool SourceSequence::openSource() {
   observers_.lastSourceName = currentBase_;
   if (settings_.fixdate) {
     unsigned n[6];
-    int end = 0;
-    bool matches = currentBase_.size() > 0 && currentBase_[0] == '_' &&
-                   std::sscanf(currentBase_.c_str(), "_%u-%u-%u-%u-%u-%u_%n", &n[0], &n[1], &n[2],
-                               &n[3], &n[4], &n[5], &end) == 6 && end > 0;
+    bool matches = !currentBase_.empty() && currentBase_[0] == '_' &&
+                   std::sscanf(currentBase_.c_str(), "_%u-%u-%u-%u-%u-%u_", &n[0], &n[1], &n[2],
+                               &n[3], &n[4], &n[5]) == 6;
     if (!matches) {
       msg::error("Invalid filename format %s", stem_.c_str());
       msg::exit_with(1);  // a name we cannot date is a failure, not a success

