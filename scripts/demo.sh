@@ -1,19 +1,19 @@
 #!/usr/bin/env bash
-# Builds tarsel, makes a sample flight of about a minute and converts it in demo/.
+# Builds tarsel, writes a synthetic flight of about a minute (three numbered files, with a
+# damaged block in the second) and converts the whole sequence in demo/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build.sh
 rm -rf demo
 mkdir -p demo
 cd demo
-if [ -x ../build/tarsel-synth ]; then
-  echo "== writing a sample flight"
-  ../build/tarsel-synth --demo
-  first=$(ls _*_*.rec | sort -t_ -k3 -n | head -n 1)
-  echo "== converting $first and the files after it"
-  ../build/tarsel "$first" /concatenate
-  echo "== written:"
-  ls -l
-else
-  ../build/tarsel //?
-fi
+echo "== writing a sample flight: 1500 batches of 40 ms in three files"
+../build/tarsel-synth --batches 1500 --split-batches 500 --video-every 20 \
+  --fault truncated-block:at=700 --quiet
+ls -l
+echo
+echo "== converting the sequence from its first file"
+../build/tarsel _19-05-17-10-30-00_1.rec /concatenate
+echo
+echo "== written:"
+ls -l ./*-cv.out
