@@ -289,7 +289,7 @@ namespace {
 QuillLogger* installedLogger = nullptr;
 FILE* historySink = nullptr;
 FILE* aesaSink = nullptr;
-int sinkMask = 0;
+int sinkMask = 15;  // both files, until the report narrows it while printing a line
 }  // namespace
 
 QuillLogger& base_logger() {

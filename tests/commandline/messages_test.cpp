@@ -159,6 +159,7 @@ TEST_F(Messages, CmdioLoggerCutsLongTextAt2048Bytes) {
 }
 
 TEST(TwoFileWriter, WritesIntoTheSinksOfTheMask) {
+  EXPECT_EQ(pp_mask(), 15);  // both files at start
   FILE* history = std::tmpfile();
   FILE* aesa = std::tmpfile();
   pp_set_files(history, aesa);
@@ -170,7 +171,7 @@ TEST(TwoFileWriter, WritesIntoTheSinksOfTheMask) {
   pp_printf("c;");
   pp_set_files(nullptr, nullptr);
   pp_printf("nowhere");
-  pp_set_mask(0);
+  pp_set_mask(15);
   auto contents = [](FILE* f) {
     std::rewind(f);
     char buffer[64] = {};
