@@ -64,10 +64,7 @@ void SoftDecoder::decodeSoftRecord(uint32_t sourceId, const char* sourceName,
   mode_ = 0;
   chunkEnd_ = 0;
   sblockEnd_ = 0;
-  // A nameless block answers 0 like the end does; it must not end the record.
-  for (;;) {
-    dispatched_ = false;
-    if (decodeNext() == 0 && !dispatched_) break;
+  while (decodeNext() != 0) {
   }
 }
 
@@ -147,7 +144,6 @@ uint64_t SoftDecoder::dispatchChunk(const uint8_t* header, uint32_t length) {
       entry.callback(entry.contextForCall(), info);
   }
   callBlockCallback(info.name);
-  dispatched_ = true;
   return nameKey(info.name);
 }
 
@@ -172,17 +168,17 @@ bool SoftDecoder::finishSBlock() {
                          ull(position), ull(sblockEnd_), ull(chunkEnd_));
     return false;
   }
-  uint8_t end[markerSize] = {};
-  bool inRecord = sblockEnd_ + markerSize <= recordLimit();
-  bool found = inRecord && reader_->seek(sblockEnd_) == 0 && readExact(end, markerSize) &&
-               isMarker(end, endMarkerWord);
-  if (!found)
-    current_logger().log(damageLevel, "Missed SOFT end @0x%llX (expected at 0x%llX/0x%llx)",
-                         ull(position), ull(sblockEnd_), ull(chunkEnd_));
   lastEnd_ = sblockEnd_;
   sblockEnd_ = 0;
-  if (!inRecord) mode_ = 0;  // the block's data reaches the record's end: nothing follows
-  return inRecord;
+  // The reader refuses a seek to its very end: a block whose data reaches the record's end
+  // has nothing after it, and reading on from where its observer left off would find stale bytes.
+  bool placed = lastEnd_ < recordLimit() && reader_->seek(lastEnd_) == 0;
+  uint8_t end[markerSize] = {};
+  if (!placed || !readExact(end, markerSize) || !isMarker(end, endMarkerWord))
+    current_logger().log(damageLevel, "Missed SOFT end @0x%llX (expected at 0x%llX/0x%llx)",
+                         ull(position), ull(lastEnd_), ull(chunkEnd_));
+  if (!placed) mode_ = 0;
+  return placed;
 }
 
 uint64_t SoftDecoder::dispatchSBlock() {
@@ -230,7 +226,6 @@ uint64_t SoftDecoder::dispatchSBlock() {
     entry.callback(entry.contextForCall(), info);
     break;
   }
-  dispatched_ = true;
   return nameKey(info.name);
 }
 

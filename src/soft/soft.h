@@ -49,15 +49,15 @@ class SoftDecoder {
   SoftDecoder(const SoftDecoder&) = delete;
   SoftDecoder& operator=(const SoftDecoder&) = delete;
 
-  /// Decodes one saved record (record header included when present); nothing when the
-  /// post-processing level is below -1.
+  /// Decodes one saved record (record header included when present) until decodeNext answers 0;
+  /// nothing when the post-processing level is below -1.
   void decodeSoftRecord(uint32_t sourceId, const char* sourceName, const uint8_t* data,
                         uint32_t length);
   void setPostProcessLevel(int32_t level) { postProcessLevel_ = level; }
   int32_t postProcessLevel() const { return postProcessLevel_; }
 
   /// Advances to the next chunk or S-Block and dispatches it; answers the first 8 bytes of its
-  /// name (little-endian), or 0 at the end of the record or on damage.
+  /// name (little-endian), or 0 at the end of the record, on damage or for a nameless block.
   uint64_t decodeNext();
 
   /// Selects the reader (null: the decoder's own memory reader, the default).
@@ -143,7 +143,6 @@ class SoftDecoder {
   uint64_t sblockEnd_ = 0;  // 0: none
   uint64_t lastEnd_ = 0;    // S-Block end before the latest start-marker check
   bool firstRead_ = true;
-  bool dispatched_ = false;  // the latest decodeNext delivered a block (even a nameless one)
   uint32_t chunkSourceId_ = 0;
   uint32_t chunkSourceTag_ = 0;
   uint32_t currentSourceId_ = 0;

@@ -200,10 +200,11 @@ TEST_F(SoftDecoding, ChunksBackToBackAreAllDispatched) {
   EXPECT_EQ(captured.all, "tarsel-D: PP: S-Block: SUM\n");
 }
 
-TEST_F(SoftDecoding, UnnamedSBlockIsReportedAndTheRecordGoesOn) {
-  decode(chunk("SOFT", sblock("", filled(8, 0)) + sblock("SUM", {})));
-  EXPECT_EQ(captured.all, "tarsel-I: PP: S-Block: unnamed?\ntarsel-D: PP: S-Block: SUM\n");
-  EXPECT_EQ(seen.events, (std::vector<std::string>{"cb 7 ", "cb 7 SUM"}));
+TEST_F(SoftDecoding, UnnamedSBlockIsReportedAndANamelessOneEndsTheRecord) {
+  // A first character NUL is "unnamed", but only eight NUL bytes answer 0 and end the record.
+  decode(chunk("SOFT", sblock(std::string("\0UM", 3), {}) + sblock("", {}) + sblock("SUM", {})));
+  EXPECT_EQ(captured.all, "tarsel-I: PP: S-Block: unnamed?\ntarsel-I: PP: S-Block: unnamed?\n");
+  EXPECT_EQ(seen.events, (std::vector<std::string>{"cb 7 ", "cb 7 "}));
 }
 
 TEST_F(SoftDecoding, DataEndingInsideTheStreamIsEof) {
@@ -221,17 +222,32 @@ TEST_F(SoftDecoding, HugeAndBackwardsLengthsEndTheRecordWithAMessage) {
   Bytes longChunk = chunk("SOFT", sblock("SUM", filled(16, 0)));
   putU32(longChunk, 20, 0xFFFFFFF0);
   decode(longChunk);
-  Bytes cutShort = chunk("SOFT", sblock("SUM", filled(16, 0)));
-  cutShort.resize(cutShort.size() - 4);  // data there, end marker cut short
-  putU32(cutShort, 20, uint32_t(cutShort.size() - 32));
-  decode(cutShort);
   EXPECT_EQ(captured.all,
             "tarsel-E: PP: S-Block size 100 out of range @0x20 (end 0xc8)\n"
             "tarsel-E: PP: S-Block size 4294967295 out of range @0x20 (end 0xc8)\n"
-            "tarsel-E: PP: Chunk SOFT length 4294967280 beyond record @0x20 (end 0xc8)\n"
+            "tarsel-E: PP: Chunk SOFT length 4294967280 beyond record @0x20 (end 0xc8)\n");
+  EXPECT_TRUE(seen.events.empty());
+}
+
+// A SOFT record missing the last `cut` bytes of its end marker; the S-Block's data ends at 0xC0.
+Bytes recordCutAfterTheData(size_t cut) {
+  Bytes record = chunk("SOFT", sblock("SUM", filled(16, 0)));
+  record.resize(record.size() - cut);
+  putU32(record, 20, uint32_t(record.size() - 32));
+  return record;
+}
+
+TEST_F(SoftDecoding, EndMarkerCutByTheRecordEnd) {
+  decode(recordCutAfterTheData(4));  // half a marker: missed, and the data stops short
+  EXPECT_EQ(captured.all,
             "tarsel-D: PP: S-Block: SUM\n"
-            "tarsel-E: PP: Missed SOFT end @0xB0 (expected at 0xC0/0xc4)\n");
-  EXPECT_EQ(seen.events, std::vector<std::string>{"cb 7 SUM"});
+            "tarsel-E: PP: Missed SOFT end @0xB0 (expected at 0xC0/0xc4)\n"
+            "tarsel-E: PP: EOF?\n");
+  captured.all.clear();
+  decode(recordCutAfterTheData(8));  // no marker at all: nothing after it is read
+  EXPECT_EQ(captured.all,
+            "tarsel-D: PP: S-Block: SUM\n"
+            "tarsel-E: PP: Missed SOFT end @0xB0 (expected at 0xC0/0xc0)\n");
 }
 
 TEST_F(SoftDecoding, NothingIsDecodedBelowLevelMinusOne) {
