@@ -391,17 +391,17 @@ class cmdopt::scanner {
     return {};
   }
 
-  // An optional value is taken only after "="; otherwise the rest of the argument, or the
-  // whole next argument, which is never read as qualifiers.
+  // An optional value is taken only after "="; the value is the rest of the argument or, when
+  // nothing follows (also after "key="), the whole next argument, which is never read as
+  // qualifiers.
   bool qualifier_value(cmdopt_param& q, const char*& text) {
-    bool equals = *text == '=';
-    if (equals) {
+    if (*text == '=') {
       ++text;
       q.has_value = true;
     } else if (q.is(optional_value)) {
       return true;
     }
-    if (*text != '\0' || (equals && q.is(optional_value))) return take_value(q, text);
+    if (*text != '\0') return take_value(q, text);
     if (index_ + 1 >= argc_) {
       msg::fatal("Missed qualifier value for %s", or_empty(q.name));
       return false;

@@ -134,13 +134,19 @@ TEST_F(ConverterLine, DoubleSlashKeepsThePlainPrefixRule) {
 }
 
 TEST_F(ConverterLine, OptionalValueOnlyAfterEquals) {
-  EXPECT_TRUE(parse({src, "/concatenate", "/postprocess", "/vshow=40", "/vshow", "/gps="}));
+  EXPECT_TRUE(parse({src, "/concatenate", "/postprocess", "/vshow=40", "/vshow", "/gps=", "5"}));
   EXPECT_FALSE(q.postprocess.has_value);
   EXPECT_EQ(q.videoshow.value, 40u);
   EXPECT_EQ(q.videoshow.count, 2);
   EXPECT_FALSE(q.concatenate.has_value);
-  EXPECT_TRUE(q.gps.has_value);  // "/gps=" is an empty number, never the next argument
-  EXPECT_EQ(q.gps.value, 0u);
+  EXPECT_TRUE(q.gps.has_value);  // "key=" with nothing after it takes the next argument
+  EXPECT_EQ(q.gps.value, 5u);
+}
+
+TEST_F(ConverterLine, EqualsWithNothingAfterItTakesTheNextArgument) {
+  EXPECT_TRUE(parse({src, "/json=", source.path.c_str()}));
+  EXPECT_EQ(q.json.value, source.path);
+  EXPECT_EQ(fatal({src, "/l="}), "-F: Missed qualifier value for log\n");
 }
 
 TEST_F(ConverterLine, RequiredValueComesFromTheNextArgumentUninspected) {
@@ -177,7 +183,7 @@ TEST_F(ConverterLine, ValuesThatDoNotParseAreInvalid) {
   messages.err.clear();
   EXPECT_EQ(fatal({src, "/fz"}), "-F: Invalid parameter format\n");
   messages.err.clear();
-  EXPECT_EQ(fatal({src, "/j="}), "-F: Invalid parameter json\n");
+  EXPECT_EQ(fatal({src, "/j=", ""}), "-F: Invalid parameter json\n");
 }
 
 TEST_F(ConverterLine, ScannerErrors) {
