@@ -15,7 +15,7 @@ ItemBase::ItemBase(HistoryItems& list, const char* name, const char* format, int
 
 bool ItemBase::reportChange() {
   if (!isChanged()) return false;
-  current_logger().log(5, "Changed: %s = %s", name_, valueText());
+  msg::warning("Changed: %s = %s", name_, valueText());
   return true;
 }
 
