@@ -29,17 +29,12 @@ class VeloxPlaybackStreamReader {
   virtual int seek(uint64_t position) = 0;
   /// Moves by `delta` (modulo 2^64); as seek.
   virtual int skip(uint64_t delta) = 0;
-  /// True at the end of the data; a reader that cannot tell answers true (see canTellEnd).
+  /// True at the end of the data; a reader that cannot tell keeps this answer.
   virtual bool atEnd() { return true; }
   virtual void rewind() {}
   virtual bool hasError() const { return false; }
-  /// Address of the data at `position`, or null without direct access (see hasDirectAccess).
+  /// Address of the data at `position`; a reader without direct access keeps this null.
   virtual const uint8_t* pointerAt(uint64_t) { return nullptr; }
-
-  /// Whether atEnd really tells the end of the data (false: the base answer only).
-  virtual bool canTellEnd() const { return false; }
-  /// Whether pointerAt gives the data's address (false: the base answer only).
-  virtual bool hasDirectAccess() const { return false; }
 };
 
 /// A reader over a buffer in memory that it does not own.
@@ -73,7 +68,4 @@ class VeloxPlaybackReaderMemory : public VeloxPlaybackStreamReader {
   bool hasError() const override { return false; }
   /// base + the low 32 bits of `position`; null beyond the buffer or without one.
   const uint8_t* pointerAt(uint64_t position) override;
-
-  bool canTellEnd() const override { return true; }
-  bool hasDirectAccess() const override { return true; }
 };

@@ -152,7 +152,8 @@ uint64_t SoftDecoder::insideStream(bool& again) {
   if (sblockEnd_ != 0 && !finishSBlock()) return 0;
   uint8_t marker[markerSize];
   if (!readExact(marker, markerSize)) {
-    if (reader_->canTellEnd() && !reader_->atEnd()) current_logger().log(damageLevel, "EOF?");
+    // A reader that cannot tell its end answers true here and stays quiet.
+    if (!reader_->atEnd()) current_logger().log(damageLevel, "EOF?");
     mode_ = 0;
     return 0;
   }
@@ -317,7 +318,8 @@ bool SoftDecoder::readBlock(std::span<uint8_t> destination, const XinfoRecord& r
 }
 
 const uint8_t* SoftDecoder::blockPointer(const BlockInfo& info) {
-  if (!reader_->hasDirectAccess() || info.position + info.size > recordLimit()) return nullptr;
+  // A reader without direct access answers null itself.
+  if (info.position + info.size > recordLimit()) return nullptr;
   return reader_->pointerAt(info.position);
 }
 

@@ -132,13 +132,7 @@ TEST(StreamReader, BaseBehavioursMarkAReaderWithoutEndOrDirectAccess) {
   EXPECT_TRUE(bare.atEnd());
   EXPECT_EQ(bare.pointerAt(0), nullptr);
   EXPECT_FALSE(bare.hasError());
-  EXPECT_FALSE(bare.canTellEnd());
-  EXPECT_FALSE(bare.hasDirectAccess());
   EXPECT_EQ(bare.readU32(), 0x12345678u);
-
-  VeloxPlaybackReaderMemory memory;
-  EXPECT_TRUE(memory.canTellEnd());
-  EXPECT_TRUE(memory.hasDirectAccess());
 }
 
 }  // namespace

@@ -196,25 +196,60 @@ TEST_F(DecoderTest, ReadHelpersStayInsideTheRecord) {
   EXPECT_EQ(probe.farPointer, nullptr);
 }
 
-// Offers no direct access and cannot tell its end.
-class NoAccessReader : public VeloxPlaybackReaderMemory {
+// A reader of another kind over the same bytes: only the abstract operations of its own, so
+// it cannot tell its end and offers no direct access.
+class ForwardingReader : public VeloxPlaybackStreamReader {
  public:
-  using VeloxPlaybackReaderMemory::VeloxPlaybackReaderMemory;
-  bool canTellEnd() const override { return false; }
-  bool hasDirectAccess() const override { return false; }
+  explicit ForwardingReader(const Bytes& bytes) : inner(bytes.data(), bytes.size()) {}
+  const char* name() const override { return "forwarding"; }
+  const char* setPath(const char* path) override { return path; }
+  bool open(const char*) override { return true; }
+  bool isOpen() const override { return true; }
+  void setLoop(bool) override {}
+  int32_t read(void* destination, uint32_t length) override {
+    return inner.read(destination, length);
+  }
+  uint64_t tell() const override { return inner.tell(); }
+  int seek(uint64_t position) override { return inner.seek(position); }
+  int skip(uint64_t delta) override { return inner.skip(delta); }
+  VeloxPlaybackReaderMemory inner;
 };
 
-TEST_F(DecoderTest, BlockPointerNeedsDirectAccess) {
-  Bytes record = chunk("TIMER", bytesFrom(10, 24));
-  NoAccessReader other(record.data(), record.size());
-  decoder.setSoftReader(&other);
-  BlockInfo info{};
-  info.position = 32;
-  info.size = 24;
-  EXPECT_EQ(decoder.blockPointer(info), nullptr);
-  decoder.setSoftReader(nullptr);
+// The same with its own atEnd and pointerAt.
+class KnowingReader : public ForwardingReader {
+ public:
+  using ForwardingReader::ForwardingReader;
+  bool atEnd() override { return inner.atEnd(); }
+  const uint8_t* pointerAt(uint64_t position) override { return inner.pointerAt(position); }
+};
+
+struct PointerProbe {
+  SoftDecoder* decoder = nullptr;
+  std::vector<const uint8_t*> pointers;
+  int onBlock(const BlockInfo& info) {
+    pointers.push_back(decoder->blockPointer(info));
+    return 0;
+  }
+};
+
+TEST_F(DecoderTest, OtherReadersAreTrustedForTheirEndAndDirectAccessOnlyWithTheirOwn) {
+  PointerProbe probe{&decoder, {}};
+  decoder.registerBlockObserver("SUM", &probe, &PointerProbe::onBlock);
+  Bytes record = chunk("SOFT", sblock("SUM", filled(8, 1))) + filled(4, 0);  // stops short
+  ForwardingReader forwarding(record);
+  decoder.setSoftReader(&forwarding);
   decode(record);
-  EXPECT_EQ(decoder.blockPointer(info), record.data() + 32);
+  KnowingReader knowing(record);
+  decoder.setSoftReader(&knowing);
+  decode(record);
+  decoder.setSoftReader(nullptr);
+  EXPECT_EQ(probe.pointers, (std::vector<const uint8_t*>{nullptr, record.data() + 0xB0}));
+  EXPECT_EQ(captured.all,
+            "tarsel-D: PP: S-Block: SUM\n"
+            "tarsel-D: PP: OBS: SUM b0\n"
+            "tarsel-D: PP: S-Block: SUM\n"
+            "tarsel-D: PP: OBS: SUM b0\n"
+            "tarsel-E: PP: EOF?\n");
 }
 
 TEST(BlockInfoFromRaw, TakesTheFiveWordsOfARecordedSBlock) {
