@@ -143,6 +143,20 @@ TEST_F(SoftDecoding, BareStreamIsDecodedOnlyAsTheFirstRecord) {
   EXPECT_TRUE(seen.events.empty());
 }
 
+TEST_F(SoftDecoding, BareStreamStepsOverStrayBytesEightAtATime) {
+  observe("GUARD");
+  decode(sblock("SUM", filled(16, 1)) + filled(16, 0) + sblock("GUARD", {}));
+  EXPECT_EQ(captured.all,
+            "tarsel-I: PP: Soft recorded data?\n"
+            "tarsel-D: PP: S-Block: SUM\n"
+            "tarsel-E: PP: Missed SOFT start marker @0xA8 (expected at 0xA0/0x0, "
+            "extra bytes=ffffffffffffff58)\n"
+            "tarsel-E: PP: Missed SOFT start marker @0xB0 (expected at 0x0/0x0, "
+            "extra bytes=ffffffffffffff50)\n"
+            "tarsel-D: PP: S-Block: GUAR...\n"
+            "tarsel-D: PP: OBS: GUARD 148\n");
+}
+
 TEST_F(SoftDecoding, BareStreamAfterASoftChunkIsNotDecoded) {
   decode(twoBlockRecord());
   captured.all.clear();
