@@ -228,7 +228,7 @@ void Conversion::endOfRun() {
   reportPostProcess();
   printStatistics(outputSize);
   display_finish();
-  track_close();
+  observers_.flightTrack.trackClose();
   msg::summary(nullptr, 0);
   unrecognizedAddresses_.clear();
 }

@@ -80,7 +80,8 @@ void FlowObserver::completeFlow(Flow& flow) {
   if (settings.zeroGiven && nameIs(flow, "F-SUM")) checkSignal(flow);
   if (!settings.onlydsp && nameIs(flow, "SOFT") && flow.sourceId == eifSourceId &&
       firstSoftBlockIs(flow, "D1553\0\0\0"))
-    track_point(flow.data, settings.trackMode);
+    owner_.flightTrack.trackPoint(flow.data, flow.extent, settings.trackMode, values.currentBatch,
+                                  values.currentMode);
   if (nameIs(flow, "VIDEO")) {
     handleVideo(flow);
     return;

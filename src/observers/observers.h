@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "layout/layout.h"
+#include "products/products.h"
 
 /// What the observers read from the converter's qualifiers (filled by start-up).
 struct ObserverSettings {
@@ -209,6 +210,8 @@ class Observers {
   std::string lastSourceName;
   /// The destination name after any /o (derived output names are built from it).
   std::string destinationName;
+  /// The flight track (/gps), named after the destination.
+  FlightTrack flightTrack{destinationName, lastSourceName};
 
  private:
   bool passStartGate();
