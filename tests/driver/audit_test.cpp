@@ -9,13 +9,8 @@
 #include <filesystem>
 #include <regex>
 
-#include "driver/conversion.h"
-#include "driver/source_sequence.h"
-#include "layout/layout.h"
-#include "observers/observers.h"
-#include "support/recording.h"
+#include "driver/conversion_fixture.h"
 #include "support/run_program.h"
-#include "support/test_support.h"
 
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -251,50 +246,11 @@ class CycleLog : public IFlowObserver {
   std::vector<std::string> events;
 };
 
-class ScannerAudit : public ::testing::Test {
+class ScannerAudit : public ConversionFixture {
  protected:
-  void SetUp() override {
-    msg::init("tarsel", 0);
-    previousDirectory = std::filesystem::current_path();
-    std::filesystem::current_path(dir.path());
-  }
-  void TearDown() override { std::filesystem::current_path(previousDirectory); }
-
   /// Loads `text` (the built-in layout when empty) and points every flow at the log.
-  void loadLayout(const std::string& text = "") {
-    std::string layout = text.empty() ? std::string(defaultLayoutText()) : text;
-    layoutText.assign(layout.begin(), layout.end());
-    layoutText.resize(layoutText.size() + 2048, '\0');
-    ASSERT_EQ(loadFlowTable(layoutText.data(), table, observers.layoutTargets()), nullptr);
-    for (auto& flow : table) flow->observer = &log;
-  }
-
-  void convert(const std::vector<Bytes>& files) {
-    for (size_t i = 0; i < files.size(); ++i)
-      writeFile(dir.file("_19-05-17-10-30-00_" + std::to_string(i + 1) + ".rec"), files[i]);
-    sourceSettings.sourceName = dir.file("_19-05-17-10-30-00_1.rec");
-    if (files.size() > 1) sourceSettings.concatenate = -1;
-    sourceSettings.analyze = true;
-    SourceSequence sources(sourceSettings, observers);
-    sources.prepareSources();
-    sources.openFirstSource("unused.out");
-    Conversion conversion(run, table, observers, sources, stop);
-    conversion.runConversion();
-  }
-
-  const std::string& lines() const { return messages.all; }
-
-  CapturedMessages messages{0};
-  TempDir dir;
-  ObserverSettings settings;
-  FlowTable table;
-  Observers observers{settings, table};
-  RunSettings run;
-  SourceSettings sourceSettings;
-  std::atomic<bool> stop{false};
+  void loadLayout(const std::string& text = "") { ConversionFixture::loadLayout(text, &log); }
   CycleLog log;
-  std::vector<char> layoutText;
-  std::filesystem::path previousDirectory;
 };
 
 constexpr uint32_t fHdr = 0x80000000, x = 0x81101000;

@@ -6,12 +6,7 @@
 #include <memory>
 #include <sstream>
 
-#include "driver/conversion.h"
-#include "driver/source_sequence.h"
-#include "layout/layout.h"
-#include "observers/observers.h"
-#include "support/recording.h"
-#include "support/test_support.h"
+#include "driver/conversion_fixture.h"
 
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -41,53 +36,13 @@ class RecordingObserver : public IFlowObserver {
   Bytes lastData;
 };
 
-class Scanner : public ::testing::Test {
+class Scanner : public ConversionFixture {
  protected:
-  // Products write into the working directory: keep them in the test's own.
-  void SetUp() override {
-    msg::init("tarsel", 0);
-    previousDirectory = std::filesystem::current_path();
-    std::filesystem::current_path(dir.path());
-  }
-  void TearDown() override { std::filesystem::current_path(previousDirectory); }
-
-  /// Loads the built-in layout and points every flow at the recording observer.
+  /// The built-in layout, every flow pointing at the recording observer unless told otherwise.
   void loadLayout(bool recordAll = true) {
-    const char* builtIn = defaultLayoutText();
-    layoutText.assign(builtIn, builtIn + std::strlen(builtIn));
-    layoutText.resize(layoutText.size() + 2048, '\0');
-    ASSERT_EQ(loadFlowTable(layoutText.data(), table, observers.layoutTargets()), nullptr);
-    if (recordAll)
-      for (auto& flow : table) flow->observer = &recorder;
+    ConversionFixture::loadLayout("", recordAll ? &recorder : nullptr);
   }
-
-  /// Writes the files and runs one conversion over them (analyze: no destination).
-  void convert(const std::vector<Bytes>& files) {
-    for (size_t i = 0; i < files.size(); ++i)
-      writeFile(dir.file("_19-05-17-10-30-00_" + std::to_string(i + 1) + ".rec"), files[i]);
-    sourceSettings.sourceName = dir.file("_19-05-17-10-30-00_1.rec");
-    if (files.size() > 1) sourceSettings.concatenate = -1;
-    sourceSettings.analyze = true;
-    SourceSequence sources(sourceSettings, observers);
-    sources.prepareSources();
-    sources.openFirstSource("unused.out");
-    Conversion conversion(run, table, observers, sources, stop);
-    conversion.runConversion();
-  }
-
-  std::string lines() const { return messages.all; }
-
-  CapturedMessages messages{0};
-  TempDir dir;
-  ObserverSettings settings;
-  FlowTable table;
-  Observers observers{settings, table};
-  RunSettings run;
-  SourceSettings sourceSettings;
-  std::atomic<bool> stop{false};
   RecordingObserver recorder;
-  std::vector<char> layoutText;
-  std::filesystem::path previousDirectory;
 };
 
 constexpr uint32_t fHdr = 0x80000000, dispHeader = 0x56004000, soft = 0xF0000000;

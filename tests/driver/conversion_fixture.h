@@ -1,0 +1,65 @@
+// One conversion over recordings written into a temporary directory, with the messages captured.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "driver/conversion.h"
+#include "driver/source_sequence.h"
+#include "layout/layout.h"
+#include "observers/observers.h"
+#include "support/recording.h"
+#include "support/test_support.h"
+
+class ConversionFixture : public ::testing::Test {
+ protected:
+  // Products write into the working directory: keep them in the test's own.
+  void SetUp() override {
+    msg::init("tarsel", 0);
+    previousDirectory = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+  }
+  void TearDown() override { std::filesystem::current_path(previousDirectory); }
+
+  /// Loads `text` (the built-in layout when empty); a non-null `observer` then gets every flow.
+  void loadLayout(const std::string& text, IFlowObserver* observer) {
+    std::string layout = text.empty() ? std::string(defaultLayoutText()) : text;
+    layoutText.assign(layout.begin(), layout.end());
+    layoutText.resize(layoutText.size() + 2048, '\0');
+    ASSERT_EQ(loadFlowTable(layoutText.data(), table, observers.layoutTargets()), nullptr);
+    if (observer)
+      for (auto& flow : table) flow->observer = observer;
+  }
+
+  /// Writes the files as a numbered sequence and runs one conversion over them (no destination).
+  void convert(const std::vector<Bytes>& files) {
+    for (size_t i = 0; i < files.size(); ++i)
+      writeFile(dir.file("_19-05-17-10-30-00_" + std::to_string(i + 1) + ".rec"), files[i]);
+    sourceSettings.sourceName = dir.file("_19-05-17-10-30-00_1.rec");
+    if (files.size() > 1) sourceSettings.concatenate = -1;
+    sourceSettings.analyze = true;
+    SourceSequence sources(sourceSettings, observers);
+    sources.prepareSources();
+    sources.openFirstSource("unused.out");
+    Conversion conversion(run, table, observers, sources, stop);
+    conversion.runConversion();
+  }
+
+  const std::string& lines() const { return messages.all; }
+
+  CapturedMessages messages{0};
+  TempDir dir;
+  ObserverSettings settings;
+  FlowTable table;
+  Observers observers{settings, table};
+  RunSettings run;
+  SourceSettings sourceSettings;
+  std::atomic<bool> stop{false};
+  std::vector<char> layoutText;
+  std::filesystem::path previousDirectory;
+};
