@@ -225,7 +225,7 @@ void Conversion::endOfRun() {
     for (const auto& [address, count] : unrecognizedAddresses_)
       msg::warning("  @%0X: %u", address, count);
   }
-  reportPostProcess();
+  if (postProcess_) postProcess_->reportPostProcess();
   printStatistics(outputSize);
   display_finish();
   observers_.flightTrack.trackClose();

@@ -10,6 +10,7 @@
 #include "layout/layout.h"
 
 class Observers;
+class PostProcessState;
 
 /// Recorder block framing.
 constexpr uint32_t blockHeaderSize = 16;
@@ -31,6 +32,8 @@ class Conversion {
   int runConversion();
 
   uint32_t blockCounter() const { return blockCounter_; }
+  /// The post-process tables whose report the end of run prints (null: none).
+  void setPostProcess(PostProcessState* postProcess) { postProcess_ = postProcess; }
 
  private:
   enum class Step { next, stop };
@@ -48,6 +51,7 @@ class Conversion {
   Observers& observers_;
   SourceSequence& sources_;
   std::atomic<bool>& stopRequested_;
+  PostProcessState* postProcess_ = nullptr;
   FlowIndex index_;
   uint64_t blockPos_ = 0;
   bool searching_ = true;

@@ -184,13 +184,15 @@ int tarselMain(int argc, char** argv) {
   if (!settings.firmwareHeader) observers.values.currentHeaderObserver = &observers.softHeaderObserver;
 
   SoftDecoder decoder;
-  decoder.setPostProcessLevel(settings.postProcessLevel);
   observers.decoder = &decoder;
-  setUpPostProcess(settings.postProcessLevel);
-  if (q.fixhr.given()) setFixSarHeaders(true);
+  PostProcessState postProcess(decoder, observers.values.signalCopy,
+                               observers.values.signalCopyLength);
+  postProcess.setUpPostProcess(settings.postProcessLevel);
+  if (q.fixhr.given()) postProcess.setFixSarHeaders(true);
   run.fastDateFix = q.fixdate.given() && q.analyze.given();
   sourceSettings.fastDateFix = run.fastDateFix;
 
   Conversion conversion(run, table, observers, sources, stopRequested);
+  conversion.setPostProcess(&postProcess);
   return conversion.runConversion();
 }

@@ -1,0 +1,131 @@
+// Signal block checks: the software copies of the signal matrices ("SUM", "DAZ", "DEL",
+// "GUARD") are tested for a change of length, S-Block markers among the samples, for "SUM" a
+// difference from the latest F-SUM data and runs of zero samples.
+#include <algorithm>
+#include <cstring>
+
+#include "commandline/messages.h"
+#include "postprocess/payload_bytes.h"
+#include "postprocess/post_process_state.h"
+
+using postprocess_detail::u32At;
+
+namespace {
+
+constexpr int32_t firstCheckLevel = 5;      // below: no checks
+constexpr int32_t everySizeLevel = 21;      // from here: a size line for every block
+constexpr uint32_t sblockMarkerWord = 0x5A5A5A5A;
+constexpr uint64_t markerScanStart = 16, markerScanTail = 32;
+constexpr uint64_t markerSkip = 5;          // the scan resumes this far after a marker
+constexpr uint64_t embeddedNameAt = 68, embeddedNameSize = 16;
+constexpr uint64_t embeddedHeaderSize = 60;  // what blockInfoFromRaw reads
+constexpr uint64_t fpgaSamplesAt = 40;
+constexpr uint64_t zeroScanAt = 32;
+constexpr int64_t zeroScanTailWords = 128;
+constexpr uint32_t zeroRunLimit = 13;
+constexpr uint64_t rowsAt = 4 * 26, colsAt = 4 * 27;  // in the latest DSP header copy
+
+const char* signalName(int kind) {
+  static const char* const names[] = {"SUM", "DAZ", "DEL", "GUA"};
+  return names[kind];
+}
+
+}  // namespace
+
+int PostProcessState::checkSignal(const BlockInfo& info, Signal kind) {
+  if (level_ < firstCheckLevel) return 0;
+  const char* name = signalName(static_cast<int>(kind));
+  uint32_t batch = info.word10;
+  uint32_t relative = batch - firstDspBatch_;
+  uint32_t length = info.size;
+  uint32_t rows = u32At(lastHeader_, rowsAt), cols = u32At(lastHeader_, colsAt);
+  uint32_t expected = 4 * rows * cols;
+  if (level_ >= everySizeLevel || (length != lastSignalSize_ && level_ != firstCheckLevel))
+    msg::warning("%s %u(%u) size: %u -> %u (%u) <- %u (%u) [%u,%u]", name, batch, relative,
+                 lastSignalSize_, length, signalBlocks_, expected, length - expected - 56, rows,
+                 cols);
+  // The scans need the samples in memory; a reader without direct access offers none.
+  if (const uint8_t* data = decoder_.blockPointer(info)) {
+    std::span<const uint8_t> payload(data, length);
+    scanForMarkers(name, batch, relative, payload);
+    if (kind == Signal::sum) {
+      if (signalCopy_) compareWithFpga(name, batch, relative, payload, rows, cols);
+      scanForZeroRuns(name, batch, relative, payload);
+    }
+  }
+  lastSignalSize_ = length;
+  ++signalBlocks_;
+  return 0;
+}
+
+void PostProcessState::scanForMarkers(const char* name, uint32_t batch, uint32_t relative,
+                                      std::span<const uint8_t> payload) {
+  const uint64_t length = payload.size();
+  if (length <= markerScanStart + markerScanTail) return;
+  const uint64_t end = length - markerScanTail;  // a marker must start before this
+  const uint8_t* data = payload.data();
+  uint64_t p = markerScanStart;
+  while (p < end) {
+    // Every byte offset is a candidate; jump to the next one that can start a marker.
+    const void* hit = std::memchr(data + p, 0x5A, end - p);
+    if (hit == nullptr) break;
+    p = static_cast<uint64_t>(static_cast<const uint8_t*>(hit) - data);
+    if (u32At(payload, p) != sblockMarkerWord) {
+      ++p;
+      continue;
+    }
+    // The recorded block's name and header may run past the signal: only its bytes count.
+    char text[embeddedNameSize + 1] = {};
+    if (p + embeddedNameAt < length)
+      std::memcpy(text, data + p + embeddedNameAt,
+                  std::min(embeddedNameSize, length - (p + embeddedNameAt)));
+    uint8_t raw[embeddedHeaderSize] = {};
+    std::memcpy(raw, data + p, std::min(embeddedHeaderSize, length - p));
+    BlockInfo embedded{};
+    SoftDecoder::blockInfoFromRaw(&embedded, std::span<const uint8_t>(raw));
+    msg::error("%s %u(%u): Marker inside signal +%u: %s: %u", name, batch, relative,
+               static_cast<uint32_t>(p), text, embedded.word10);
+    ++corruptedBlocks_;
+    p += markerSkip;
+  }
+}
+
+void PostProcessState::compareWithFpga(const char* name, uint32_t batch, uint32_t relative,
+                                       std::span<const uint8_t> payload, uint32_t rows,
+                                       uint32_t cols) {
+  const uint64_t samples = uint64_t(rows) * cols;
+  if (4 * samples > signalCopyLength_)
+    msg::error("%s %u(%u): FPGA[%u,%u] too small %u", name, batch, relative, rows, cols,
+               signalCopyLength_);
+  if (samples == 0) return;
+  // Only words that both the block and the copy hold are compared.
+  std::span<const uint8_t> copy(signalCopy_.get(), signalCopyLength_);
+  uint64_t blockWords = payload.size() > fpgaSamplesAt ? (payload.size() - fpgaSamplesAt) / 4 : 0;
+  uint64_t count = std::min({samples, blockWords, uint64_t(signalCopyLength_) / 4});
+  for (uint64_t i = 0; i < count; ++i) {
+    uint32_t dsp = u32At(payload, fpgaSamplesAt + 4 * i);
+    uint32_t fpga = u32At(copy, 4 * i);
+    if (dsp == fpga) continue;
+    msg::error("%s %u(%u): FPGA[%u,%u]->DSP mismatch @%u [%u,%u] 0x%X != 0x%X", name, batch,
+               relative, rows, cols, static_cast<uint32_t>(i), static_cast<uint32_t>(i / cols),
+               static_cast<uint32_t>(i % cols), fpga, dsp);
+    return;
+  }
+}
+
+void PostProcessState::scanForZeroRuns(const char* name, uint32_t batch, uint32_t relative,
+                                       std::span<const uint8_t> payload) {
+  int64_t words = static_cast<int64_t>(payload.size() / 4) - zeroScanTailWords;
+  uint32_t run = 0;
+  for (int64_t i = 0; i < words; ++i) {
+    if (u32At(payload, zeroScanAt + 4 * uint64_t(i)) != 0) {
+      run = 0;
+      continue;
+    }
+    if (++run < zeroRunLimit) continue;
+    msg::error("%s %u(%u): Zeros inside signal +%u: %d", name, batch, relative,
+               static_cast<uint32_t>(i), static_cast<int>(zeroRunLimit));
+    ++corruptedBlocks_;
+    return;
+  }
+}
