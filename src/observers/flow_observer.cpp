@@ -2,12 +2,10 @@
 // and the /examine captures of a completed cycle.
 #include <algorithm>
 #include <cstring>
-#include <vector>
 
 #include "commandline/messages.h"
 #include "observers/flow_bytes.h"
 #include "observers/observers.h"
-#include "postprocess/postprocess.h"
 #include "products/products.h"
 #include "video/video.h"
 
@@ -17,7 +15,6 @@ namespace {
 
 constexpr uint32_t signalCopySize = 4u << 20;
 constexpr uint32_t captureSize = 32u << 10;
-constexpr uint32_t timerBlockSize = 5632;  // what the AESA timing analysis reads
 constexpr uint32_t trailingZeroLimit = 512;
 constexpr uint32_t dspSourceId = 0x33;
 constexpr uint32_t eifSourceId = 0x53;
@@ -57,6 +54,30 @@ void capture(std::unique_ptr<uint8_t[]>& buffer, const uint8_t*& latest, const F
   std::memcpy(buffer.get(), flow.data, length);
   std::memset(buffer.get() + length, 0, captureSize - length);
   latest = buffer.get();
+}
+
+// What a timing line shows of the latest header and track point; words 121 and 122 come
+// from the header extract, which starts at the antenna time tag.
+AesaTimerContext timerContext(const Observers& owner) {
+  const RunValues& values = owner.values;
+  const HeaderSummaryValues& summary = values.summaryValues;
+  AesaTimerContext context;
+  context.batch = values.currentBatch;
+  context.timeText = owner.flightTrack.timeText().c_str();
+  context.modeName = owner.flightTrack.modeName();
+  AesaHeaderValues& header = context.header;
+  header.timeTag = summary.timeTag;
+  header.antennaTag = summary.antennaTag;
+  header.navigation[0] = summary.antennaValues[0];
+  header.navigation[1] = summary.antennaValues[1];
+  header.antenna[0] = summary.antennaValues[2];
+  header.antenna[1] = summary.antennaValues[3];
+  std::memcpy(&header.uv[0], &values.headerExtract[121 - 112], sizeof(float));
+  std::memcpy(&header.uv[1], &values.headerExtract[122 - 112], sizeof(float));
+  header.secondTag = summary.secondTag;
+  header.secondValues[0] = summary.secondValues[0];
+  header.secondValues[1] = summary.secondValues[1];
+  return context;
 }
 
 }  // namespace
@@ -177,15 +198,11 @@ void FlowObserver::examine(const Flow& flow) {
   }
 }
 
-// The analysis reads a whole timer block; a shorter cycle is handed over zero-padded.
+// Every block goes over with its length; a capture not taken yet goes over as null.
 void FlowObserver::analyzeTimer(const Flow& flow) {
   const RunValues& values = owner_.values;
-  const uint8_t* timer = flow.data;
-  std::vector<uint8_t> padded;
-  if (flow.extent < timerBlockSize) {
-    padded.assign(timerBlockSize, 0);
-    std::memcpy(padded.data(), flow.data, flow.extent);
-    timer = padded.data();
-  }
-  analyzeAesaTiming(timer, values.latestAesaTx, values.latestAesaRx, values.latestExtLink);
+  auto captured = [](const uint8_t* copy) { return AesaBytes(copy, copy ? captureSize : 0); };
+  owner_.aesaTiming.analyseTimer(AesaBytes(flow.data, flow.data ? flow.extent : 0),
+                                 captured(values.latestAesaTx), captured(values.latestAesaRx),
+                                 captured(values.latestExtLink), timerContext(owner_));
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "layout/layout.h"
+#include "postprocess/aesa_timing.h"
 #include "products/products.h"
 
 /// What the observers read from the converter's qualifiers (filled by start-up).
@@ -212,6 +213,8 @@ class Observers {
   std::string destinationName;
   /// The flight track (/gps), named after the destination.
   FlightTrack flightTrack{destinationName, lastSourceName};
+  /// The AESA timing and beam analysis (/examine bit 0), named after the destination.
+  AesaTimingAnalysis aesaTiming{destinationName, lastSourceName};
 
  private:
   bool passStartGate();
