@@ -187,3 +187,29 @@ TEST_F(SignalChecksTest, WithoutAnFpgaCopyNothingIsCompared) {
   signal("SUM", payload);
   EXPECT_THAT(captured.err, Not(HasSubstr("FPGA")));
 }
+
+TEST_F(SignalChecksTest, DamagedRecordsAreReadOnlyWithinTheirBlocks) {
+  // Run under the sanitizers: any read past a block or a buffer shows there.
+  start(21);
+  msg::set_threshold(8);  // thousands of findings; only the reads matter here
+  signalCopy = std::make_unique<uint8_t[]>(4u << 20);
+  signalCopyLength = 600;
+  Bytes rx(4260, 0x5A), tx(8224, 0x5A), sum = samples(700);
+  embedBlock(sum, 600, "CDPSTS", 3);
+  Bytes record = softRecord(
+      {soft_test::sblock("D1553", d1553(Bus{})), soft_test::sblock("CDPSTS", cdpsts(Status{})),
+       dspHeaderBlock({{26, 400}, {27, 400}}, {{"CMPC", compression(9, 0, 1)},
+                                               {"SARR", Bytes(300, 0x41)}}),
+       soft_test::sblock("AESATX", tx), soft_test::sblock("AESARX", rx),
+       soft_test::sblock("SUM", sum), soft_test::sblock("GUARD", samples(64))});
+  uint32_t seed = 12345;
+  auto next = [&seed] { return seed = seed * 1103515245 + 12345, seed >> 8; };
+  for (int round = 0; round < 1500; ++round) {
+    Bytes damaged = record;
+    for (int k = 0; k < 20; ++k) damaged[32 + next() % (damaged.size() - 32)] = uint8_t(next());
+    damaged.resize(damaged.size() - next() % 64);
+    putU32(damaged, 20, uint32_t(damaged.size() - 32));  // the record still holds its chunk
+    decode(damaged);
+  }
+  EXPECT_GT(state.statistics().groups.at("PP").count, 1500u * 4);  // most blocks were reached
+}
