@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when they are missing.
 set -euo pipefail
-packages=(g++ cmake make libgtest-dev libgmock-dev)
+packages=(g++ cmake make pkg-config libgtest-dev libgmock-dev libsdl2-dev libavformat-dev libavcodec-dev
+          libavutil-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

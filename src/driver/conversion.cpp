@@ -227,7 +227,7 @@ void Conversion::endOfRun() {
   }
   if (postProcess_) postProcess_->reportPostProcess();
   printStatistics(outputSize);
-  display_finish();
+  observers_.display.display_finish();
   observers_.flightTrack.trackClose();
   msg::summary(nullptr, 0);
   unrecognizedAddresses_.clear();

@@ -149,7 +149,7 @@ void SourceSequence::prepareSources() {
 bool SourceSequence::openSource() {
   if (nextIndex_ >= endIndex_) return false;
   currentBase_ = withoutDirectory(currentName_);
-  display_set_caption(currentBase_.c_str());
+  observers_.display.display_set_caption(currentBase_.c_str());
   msg::set_context(currentBase_.c_str());
   observers_.lastSourceName = currentBase_;
   if (settings_.fixdate) {

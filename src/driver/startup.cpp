@@ -165,7 +165,7 @@ int tarselMain(int argc, char** argv) {
   SourceSettings sourceSettings;
   sourceSettings.sourceName = q.binfile.value;
   std::string destination = destinationNameFor(sourceSettings.sourceName);
-  display_set_avi_name("vcapture_" + destination + ".avi");
+  observers.display.display_set_avi_name("vcapture_" + destination + ".avi");
   if (q.outfile.given()) destination = q.outfile.value;
   observers.destinationName = destination;
   if (q.rows.given()) observers.values.currentRows = static_cast<uint32_t>(q.rows.value);
@@ -178,8 +178,8 @@ int tarselMain(int argc, char** argv) {
   sources.prepareSources();
   sources.openFirstSource(destination);
 
-  if (settings.videoSave) display_save_on();
-  if (q.videoframe.given()) display_set_frame_rate(q.videoframe.value);
+  if (settings.videoSave) observers.display.display_save_on();
+  if (q.videoframe.given()) observers.display.display_set_frame_rate(q.videoframe.value);
   platform::installInterruptHandler(&stopRequested);
   if (!settings.firmwareHeader) observers.values.currentHeaderObserver = &observers.softHeaderObserver;
 

@@ -144,12 +144,12 @@ void FlowObserver::handleVideo(Flow& flow) {
   if (settings.videoShow) {
     if (!values.videoWindowOpen) {
       values.videoWindowOpen = true;
-      display_start(0, 0, 0);
+      owner_.display.display_start(0, 0, 0);
       msg::info("video window: %ux%u (%u)", wordAt(flow.data, flow.extent, 4),
                 wordAt(flow.data, flow.extent, 8), wordAt(flow.data, flow.extent, 12));
     }
-    display_frame(flow.data);
-    if (settings.frameDelay != 0) display_delay(settings.frameDelay);
+    owner_.display.display_frame(flow.data, flow.extent);
+    if (settings.frameDelay != 0) owner_.display.display_delay(settings.frameDelay);
   }
   if (!settings.videoOut) return;
   // The completion already counted this cycle; a saved frame is not counted again.

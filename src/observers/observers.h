@@ -12,6 +12,7 @@
 #include "layout/layout.h"
 #include "postprocess/aesa_timing.h"
 #include "products/products.h"
+#include "video/video.h"
 
 /// What the observers read from the converter's qualifiers (filled by start-up).
 struct ObserverSettings {
@@ -213,6 +214,8 @@ class Observers {
   std::string destinationName;
   /// The flight track (/gps), named after the destination.
   FlightTrack flightTrack{destinationName, lastSourceName};
+  /// The display window and its AVI capture (/videoshow, /videosave).
+  Display display;
   /// The AESA timing and beam analysis (/examine bit 0), named after the destination.
   AesaTimingAnalysis aesaTiming{destinationName, lastSourceName};
 

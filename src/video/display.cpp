@@ -1,11 +1,121 @@
+// The display: frames from the converter thread into the window's image and the capture.
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <thread>
+
+#include "commandline/messages.h"
+#include "video/avi_file.h"
+#include "video/display_window.h"
+#include "video/frame_image.h"
 #include "video/video.h"
 
-// The display comes with the video subsystem; until then these do nothing.
-void display_set_caption(const char*) {}
-void display_set_avi_name(const std::string&) {}
-void display_save_on() {}
-void display_set_frame_rate(int32_t) {}
-int display_start(int, int, int) { return 0; }
-void display_frame(const uint8_t*) {}
-void display_delay(uint32_t) {}
-void display_finish() {}
+namespace {
+
+constexpr uint32_t defaultRate = 125;  // 12.5 frames per second
+constexpr uint32_t keyFrameInterval = 50;
+constexpr int codecDefaultQuality = -1;
+
+uint32_t frameNumberOf(const uint8_t* frame, size_t length) {
+  if (frame == nullptr || length < video::frameNumberAt + 4) return 0;
+  const uint8_t* p = frame + video::frameNumberAt;
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+}  // namespace
+
+Display::Display() = default;
+
+Display::~Display() {
+  window_.reset();
+  avi_.reset();
+}
+
+void Display::display_set_caption(const char* text) { caption_ = video::captionOf(text); }
+
+void Display::display_set_avi_name(const std::string& name) { aviName_ = name; }
+
+void Display::display_save_on() { save_ = true; }
+
+void Display::display_set_frame_rate(int32_t setting) { frameRateSetting_ = setting; }
+
+void Display::display_start(int answer, int flags, int colour) {
+  flags_ = flags;
+  colour_ = colour;
+  if (answer < -999 || started_) return;
+  answer_ = answer;
+  if (!shared_) shared_ = std::make_unique<video::SharedImage>();
+  window_ =
+      std::make_unique<video::DisplayWindow>(*shared_, video::backgroundColour(flags_, colour_));
+  window_->start();
+  started_ = true;
+}
+
+int Display::display_frame(const uint8_t* frame, size_t length) {
+  const uint32_t frameNumber = frameNumberOf(frame, length);
+  if (firstFrame_) prepareCapture(frameNumber);
+  if (!started_) return 0;
+  {
+    std::lock_guard<std::mutex> guard(shared_->lock);
+    video::convertFrame(frame, length, shared_->image);
+    if (save_) stampCaption();
+  }
+  if (save_) recordFrame(frameNumber);
+  window_->repaint();
+  return answer_;
+}
+
+void Display::prepareCapture(uint32_t frameNumber) {
+  firstFrame_ = false;
+  rate_ = defaultRate;
+  if (frameRateSetting_ > 0)
+    rate_ = static_cast<uint32_t>(std::min<int64_t>(int64_t(frameRateSetting_) * 5, INT_MAX));
+  else if (frameRateSetting_ < 0)
+    rateFix_ = true;
+  lastRecorded_ = frameNumber;
+  if (save_) {
+    if (!avi_) avi_ = std::make_unique<video::AviFile>();
+    if (avi_->open(aviName_.c_str()))
+      avi_->createVideoStream(rate_, video::imageWidth, video::imageHeight, keyFrameInterval,
+                              codecDefaultQuality);
+  }
+  capturePrepared_ = true;
+}
+
+void Display::stampCaption() {
+  if (!captionBitmap_ || captionBitmap_->text != caption_)
+    captionBitmap_ = std::make_unique<video::CaptionBitmap>(video::drawCaption(caption_));
+  video::stampCaption(*captionBitmap_, shared_->image);
+}
+
+void Display::recordFrame(uint32_t frameNumber) {
+  if (!avi_) avi_ = std::make_unique<video::AviFile>();  // saving turned on after the first frame
+  uint32_t count = 1;
+  if (rateFix_) {
+    count = video::frameRepeatCount(frameNumber, lastRecorded_, rate_);
+    if (count != repeatCount_ && !warned_) {
+      warned_ = true;
+      msg::warning("Frame rate fix %u", count);
+    }
+    repeatCount_ = count;
+    lastRecorded_ = frameNumber;
+  }
+  // Only this thread draws into the image, so reading it here needs no lock.
+  for (uint32_t i = 0; i < count; ++i) avi_->addVideoFrame(shared_->image.pixels.data());
+}
+
+void Display::display_delay(uint32_t milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+void Display::display_finish() {
+  if (save_ && capturePrepared_ && avi_) avi_->close();
+}
+
+const video::FrameImage& Display::image() const { return shared_->image; }
+
+bool Display::windowOpen() const { return window_ && window_->isOpen(); }
+
+uint32_t Display::windowPaints() const { return window_ ? window_->paints() : 0; }
+
+uint32_t Display::recordedFrames() const { return avi_ ? avi_->frameCount() : 0; }

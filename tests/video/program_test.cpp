@@ -1,0 +1,84 @@
+// The program with /videoshow and /videosave over a synthetic recording with VIDEO frames.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <sstream>
+#include <string>
+
+#include "avi_reader.h"
+#include "support/recording.h"
+#include "support/run_program.h"
+
+using ::testing::HasSubstr;
+
+namespace {
+
+const std::string recording = "_19-05-17-10-30-00_1.rec";
+const std::string capture = "vcapture__19-05-17-10-30-00_1-cv.out.avi";
+// No window anywhere: the dummy driver, or no display at all.
+const std::string dummyDriver = "SDL_VIDEODRIVER=dummy";
+const std::string noDisplay = "env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER";
+
+class VideoProgram : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(std::filesystem::exists(tarselPath("tarsel-synth"))) << "build tarsel-synth first";
+    ASSERT_TRUE(std::filesystem::exists(tarselPath())) << "build tarsel first";
+    ProgramResult synth = runProgram(dir_, tarselPath("tarsel-synth"),
+                                     "--batches 12 --video-every 2 --flows F-HDR,VIDEO --quiet");
+    ASSERT_EQ(synth.status, 0) << synth.err;
+    std::smatch frames;
+    std::string manifest = slurp(dir_.file(recording + ".manifest.json"));
+    ASSERT_TRUE(std::regex_search(manifest, frames, std::regex("\"videoFrames\": (\\d+)")));
+    videoFrames_ = std::stoul(frames[1]);
+  }
+  /// Every line the program wrote to standard error is one of its messages.
+  static void expectOnlyMessages(const std::string& err) {
+    std::istringstream lines(err);
+    for (std::string line; std::getline(lines, line);)
+      EXPECT_EQ(line.rfind("tarsel-", 0), 0u) << "stray line: " << line;
+  }
+  ProgramResult tarsel(const std::string& qualifiers, const std::string& environment) {
+    return runProgram(dir_, tarselPath(), recording + " " + qualifiers, environment);
+  }
+
+  TempDir dir_;
+  size_t videoFrames_ = 0;
+};
+
+}  // namespace
+
+TEST_F(VideoProgram, ShowAndSaveWriteEveryFrameIntoTheCapture) {
+  ProgramResult r = tarsel("/videoshow /videosave", dummyDriver);
+  ASSERT_EQ(r.status, 0) << r.err;
+  expectOnlyMessages(r.err);
+  EXPECT_THAT(r.err, HasSubstr("]: video window: 640x512 (640)\n"));
+  EXPECT_THAT(r.err, HasSubstr("]: AviFile::open(" + capture + ")\n"));
+  EXPECT_THAT(r.err, HasSubstr("\ntarsel-S: Video saved: " + capture + "\n"));
+  AviContents avi = readAvi(dir_.file(capture));
+  ASSERT_TRUE(avi.opened);
+  EXPECT_EQ(avi.codec, AV_CODEC_ID_MSVIDEO1);
+  EXPECT_EQ(avi.width, 640);
+  EXPECT_EQ(avi.height, 512);
+  EXPECT_DOUBLE_EQ(av_q2d(avi.frameRate), 12.5);
+  EXPECT_GT(videoFrames_, 2u);
+  EXPECT_EQ(avi.keyFrames.size(), videoFrames_);
+}
+
+TEST_F(VideoProgram, WithoutAnyDisplayTheRunStillSucceedsAndSaves) {
+  ProgramResult r = tarsel("/videoshow /videosave /videoframe=30", noDisplay);
+  ASSERT_EQ(r.status, 0) << r.err;
+  expectOnlyMessages(r.err);
+  AviContents avi = readAvi(dir_.file(capture));
+  EXPECT_EQ(avi.keyFrames.size(), videoFrames_);
+  EXPECT_DOUBLE_EQ(av_q2d(avi.frameRate), 15.0);
+}
+
+TEST_F(VideoProgram, SaveWithoutShowRecordsNothing) {
+  ProgramResult r = tarsel("/videosave", noDisplay);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(dir_.file(capture)));
+  EXPECT_EQ(r.err.find("video window"), std::string::npos);
+}
