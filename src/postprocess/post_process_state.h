@@ -65,18 +65,32 @@ class PostProcessState {
   void historyHook(uint32_t code, const char* name);
 
   // Handlers, called by the decoder for the names they are registered under; each answers 0.
+  /// "D1553": time, bus mode, heading, antenna azimuth, altitude and position (a payload
+  /// shorter than the bus record changes nothing).
   int onBus1553(const BlockInfo& info);
+  /// "CDPSTS": batch, time tag, mode, "Rad", waveform, health, detections; then a line check.
   int onCdpsts(const BlockInfo& info);
+  /// "DSPHDRIN": walks the header copy's "EXT " records, then takes its words (and the SAR fix).
   int onDspHeader(const BlockInfo& info);
+  /// "DISPHEAD" chunks: walks their "EXT " records.
   int onDisplayHeader(const BlockInfo& info);
+  /// "AESATX": decodes the command dump for the AESA file.
   int onAesaTx(const BlockInfo& info);
+  /// "AESARX": status words and the response dump.
   int onAesaRx(const BlockInfo& info);
+  /// Signal block checks of "SUM", "DAZ", "DEL" and "GUARD" (level 5 and more).
   int onSum(const BlockInfo& info);
+  /// As onSum, without the FPGA comparison and the zero runs.
   int onDaz(const BlockInfo& info);
+  /// As onDaz.
   int onDel(const BlockInfo& info);
+  /// As onDaz, named "GUA" in the messages.
   int onGuard(const BlockInfo& info);
+  /// "EXT CMPC": scale and standby.
   int onCompression(const XinfoRecord& record);
+  /// "EXT SARR": the SAR table (cut to 268 bytes) and its waveform.
   int onSarRecord(const XinfoRecord& record);
+  /// "EXT DETR", "EXT STTD", "EXT MTTR": recognised, nothing read.
   int onIgnoredExtension(const XinfoRecord& record);
 
   /// The post-process level given to setUpPostProcess.
@@ -89,6 +103,7 @@ class PostProcessState {
   std::span<const uint8_t> lastHeader() const { return lastHeader_; }
   /// Markers and zero runs found in signal blocks so far.
   uint32_t corruptedBlocks() const { return corruptedBlocks_; }
+  /// Block counts so far.
   const BlockStatistics& statistics() const { return statistics_; }
   /// The history columns in order.
   const HistoryItems& historyItems() const { return historyItems_; }

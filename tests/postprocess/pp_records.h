@@ -98,19 +98,13 @@ struct HeaderWord {
   uint32_t value;
 };
 
-/// A 1424-byte DSP header (length word 13 = 1380) with `words` set, followed by the records.
-inline Bytes dspHeaderWithExtensions(const std::vector<HeaderWord>& words,
-                                     const std::vector<Extension>& records = {}) {
-  Bytes bytes = soft_test::extendedHeader(1380, records);
-  for (const auto& w : words) putU32(bytes, 4 * w.word, w.value);
-  return bytes;
-}
-
-/// The "DSPHDRIN" S-Block: its header holds the header copy's first 44 bytes (left zero here,
-/// but for the length word), its payload the rest and the records.
+/// The "DSPHDRIN" S-Block of a 1424-byte DSP header (length word 13 = 1380) with `words` set,
+/// followed by the records: the S-Block header holds the copy's first 44 bytes, the payload
+/// the rest.
 inline Bytes dspHeaderBlock(const std::vector<HeaderWord>& words,
                             const std::vector<Extension>& records = {}) {
-  Bytes header = dspHeaderWithExtensions(words, records);
+  Bytes header = soft_test::extendedHeader(1380, records);
+  for (const auto& w : words) putU32(header, 4 * w.word, w.value);
   Bytes block = soft_test::sblock("DSPHDRIN", Bytes(header.begin() + 44, header.end()));
   std::memcpy(block.data() + 100, header.data(), 44);
   return block;
@@ -122,9 +116,6 @@ inline Bytes softRecord(const std::vector<Bytes>& sblocks, uint8_t sourceId = 0x
   for (const auto& block : sblocks) append(stream, block);
   return soft_test::chunk("SOFT", stream, sourceId);
 }
-
-/// Reads a whole text file ("" when it does not exist).
-inline std::string textOf(const std::string& path) { return slurp(path); }
 
 /// The lines of a text file.
 inline std::vector<std::string> linesOf(const std::string& path) {
@@ -164,8 +155,6 @@ class PostProcessTest : public ::testing::Test {
     decoder.decodeSoftRecord(sourceId, sourceName, record.data(), uint32_t(record.size()));
   }
   void decodeBlocks(const std::vector<Bytes>& sblocks) { decode(softRecord(sblocks)); }
-  std::string history() { flush(); return textOf(dir.file("pp-rec01.dat.txt")); }
-  std::string aesa() { flush(); return textOf(dir.file("pp-aesa-rec01.dat.txt")); }
   std::vector<std::string> historyLines() { flush(); return linesOf(dir.file("pp-rec01.dat.txt")); }
   std::vector<std::string> aesaLines() { flush(); return linesOf(dir.file("pp-aesa-rec01.dat.txt")); }
   /// What the end report writes.
