@@ -187,6 +187,7 @@ int tarselMain(int argc, char** argv) {
   observers.decoder = &decoder;
   PostProcessState postProcess(decoder, observers.values.signalCopy,
                                observers.values.signalCopyLength);
+  postProcess.setLastSourceName(&observers.lastSourceName);
   postProcess.setUpPostProcess(settings.postProcessLevel);
   if (q.fixhr.given()) postProcess.setFixSarHeaders(true);
   run.fastDateFix = q.fixdate.given() && q.analyze.given();

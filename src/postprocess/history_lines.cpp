@@ -18,11 +18,6 @@ constexpr uint32_t responseGroups = 16;     // and at most this many responses
 const char* const messageCell = "0x%.2X;%u;%3u;%4d;%-12.12s;";
 const char* const emptyCommandGroup = "0x%.2X;%u;%3u;%4d;%-12.12s;>;";
 
-const char* contextText() {
-  const char* text = msg::context();
-  return text ? text : "";
-}
-
 void printBeam(const AesaBeam& b) {
   pp_printf("%d;", static_cast<int>(b.field1));
   pp_printf("%6u;%6u;", b.field2, b.field3);
@@ -34,10 +29,16 @@ void printBeam(const AesaBeam& b) {
 
 }  // namespace
 
+const char* PostProcessState::sourceText() const {
+  const char* text = msg::context();
+  if (text) return text;
+  return lastSourceName_ ? lastSourceName_->c_str() : "";
+}
+
 bool PostProcessState::openHistoryFiles() {
   // One failed attempt is enough: the F message has ended the run unless it was hidden.
   if (level_ < 0 || historyOpenFailed_) return false;
-  historyContext_ = contextText();
+  historyContext_ = sourceText();
   std::string historyName = "pp-" + historyContext_ + ".txt";
   historyFile_ = std::fopen(historyName.c_str(), "w");
   if (historyFile_ == nullptr) {
@@ -83,7 +84,7 @@ bool PostProcessState::periodicLineDue() {
 }
 
 void PostProcessState::printHistoryLine() {
-  pp_printf("%-48.48s;", contextText());
+  pp_printf("%-48.48s;", sourceText());
   for (ItemBase* item : historyItems_) {
     if (item == &aesaBreak_) {
       // The AESA file ends its cells here with the detail; the history file goes on alone.

@@ -56,6 +56,11 @@ class PostProcessState {
   /// Stores the level (-2: off), installs the console logger and registers every handler and
   /// the history hook with the decoder. Call once, before the first record.
   void setUpPostProcess(int32_t level);
+  /// The name of the last source file, used where the message context was already cleared
+  /// (the end-of-run flush); must outlive this object.
+  void setLastSourceName(const std::string* name) { lastSourceName_ = name; }
+  /// The current source file name: the message context, else the last source file's name.
+  const char* sourceText() const;
   /// Switches the SAR header fix of "DSPHDRIN" copies on or off (/fixhr).
   void setFixSarHeaders(bool on) { fixSarHeaders_ = on; }
   /// Writes the block counts (I) and the corrupted signal block count (E).
@@ -111,6 +116,7 @@ class PostProcessState {
   const std::string& historyFileName() const { return historyFileName_; }
 
  private:
+  const std::string* lastSourceName_ = nullptr;
   enum class Signal { sum, daz, del, guard };
 
   // Reads up to `destination.size()` bytes of the payload; the rest of `destination` is zeroed

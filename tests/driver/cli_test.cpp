@@ -255,3 +255,11 @@ TEST_F(Program, PostProcessingHandsSavedRecordsToTheDecoder) {
   EXPECT_THAT(r.err, HasSubstr("tarsel-E[a.rec:288]: PP: Missed SOFT end @0xB0 (expected at 0x118/0x120)\n"));
   EXPECT_EQ(readFile(dir.file("a-cv.out")).size(), 3u * (32 + 256));
 }
+
+TEST_F(Program, HistoryFilesOpenedAtTheEndFlushKeepTheSourceName) {
+  writeFile(dir.file("a.rec"), softCycle("ZZBLOCK", false));  // only cycle: flushed at the end
+  ProgramResult r = tarsel("a.rec /postprocess");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(std::filesystem::exists(dir.file("pp-a.rec.txt"))) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(dir.file("pp-.txt")));
+}
