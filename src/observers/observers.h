@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "layout/layout.h"
-#include "postprocess/aesa_timing.h"
+#include "postprocess/postprocess.h"
 #include "products/products.h"
 #include "video/video.h"
 

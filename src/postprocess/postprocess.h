@@ -1,10 +1,6 @@
-// Session post-processing: history tables, AESA analysis, signal checks.
+// Session post-processing: the history tables and report with the signal block checks, and the
+// AESA timing and beam analysis.
 #pragma once
 
-#include <cstdint>
-
+#include "postprocess/aesa_timing.h"
 #include "postprocess/post_process_state.h"
-
-/// AESA timing and beam analysis of one TIMER cycle.
-void analyzeAesaTiming(const uint8_t* timer, const uint8_t* aesaTx, const uint8_t* aesaRx,
-                       const uint8_t* extLink);
