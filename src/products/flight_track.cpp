@@ -136,16 +136,17 @@ void FlightTrack::trackClose() {
   text_.reset();
 }
 
-// Both files are made at the first block; without the table no point is written at all.
+// Both files are made at the first block, each on its own: without the table no point is
+// written, but the GPX file still gets its prologue and, at the close, its ending.
 void FlightTrack::openFiles(uint32_t firstTt64) {
   opened_ = true;
   firstTt64_ = firstTt64;
   std::string textName = "track-" + destinationName_ + ".txt";
   text_ = createFile(textName, textBuffer_);
-  if (!text_) return;
-  std::fprintf(text_.get(), titleFormat, "file", "batch", "a5tt", "tt64", "dtt64", "time", "M",
-               "Mode", "S", "SC", "lat", "lon", "alt(m)", "thead", "mhead", "ptaz", "vx[m/s]",
-               "vy[m/s]", "vz[m/s]");
+  if (text_)
+    std::fprintf(text_.get(), titleFormat, "file", "batch", "a5tt", "tt64", "dtt64", "time", "M",
+                 "Mode", "S", "SC", "lat", "lon", "alt(m)", "thead", "mhead", "ptaz", "vx[m/s]",
+                 "vy[m/s]", "vz[m/s]");
   std::string gpxName = "track-" + destinationName_ + ".gpx";
   gpx_ = createFile(gpxName, gpxBuffer_);
   if (gpx_) std::fprintf(gpx_.get(), gpxPrologue, gpxName.c_str());

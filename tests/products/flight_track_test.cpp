@@ -263,16 +263,37 @@ TEST_F(FlightTrackTest, ShortCycleIsNotReadBeyondItsExtent) {
   EXPECT_EQ(cells(written[1])[10], "48.49999996");
 }
 
-TEST_F(FlightTrackTest, TableThatCannotBeCreatedIsReportedOnceAndNothingIsWritten) {
+TEST_F(FlightTrackTest, FilesThatCannotBeCreatedAreReportedOnceEachAndNothingIsWritten) {
   std::string destination = "missing-dir/a-cv.out";
   FlightTrack track{destination, lastSource_};
   Bytes block = craftedBlock();
   track.trackPoint(block.data(), block.size(), 0, 1, 4);
   track.trackPoint(block.data(), block.size(), 0, 1, 4);
   track.trackClose();
-  EXPECT_EQ(messages_.all.rfind("-E: opening file track-missing-dir/a-cv.out.txt", 0), 0u) << messages_.all;
-  EXPECT_EQ(std::count(messages_.all.begin(), messages_.all.end(), '\n'), 1);
+  EXPECT_EQ(messages_.all.rfind("-E: opening file track-missing-dir/a-cv.out.txt -- ", 0), 0u)
+      << messages_.all;
+  EXPECT_NE(messages_.all.find("\n-E: opening file track-missing-dir/a-cv.out.gpx -- "),
+            std::string::npos) << messages_.all;
+  EXPECT_EQ(std::count(messages_.all.begin(), messages_.all.end(), '\n'), 2);
   EXPECT_TRUE(std::filesystem::is_empty(dir_.path()));
+}
+
+// The GPX file does not depend on the table: it is still made, and holds an empty track.
+TEST_F(FlightTrackTest, WithoutTheTableTheGpxTrackStaysEmpty) {
+  std::filesystem::create_directory(textName);  // takes the table's name
+  Bytes block = craftedBlock();
+  point(block, 0);
+  point(block, 0);
+  track_.trackClose();
+  EXPECT_EQ(messages_.all.rfind("-E: opening file track-a-cv.out.txt -- ", 0), 0u) << messages_.all;
+  EXPECT_EQ(std::count(messages_.all.begin(), messages_.all.end(), '\n'), 1) << messages_.all;
+  std::string gpx = slurp(gpxName);
+  EXPECT_EQ(gpx.find("<trkpt"), std::string::npos);
+  const std::string emptyTrack =
+      "<trk>\n<name>FT-track-a-cv.out.gpx</name>\n<trkseg>\n</trkseg>\n</trk>\n</gpx>\n";
+  ASSERT_GT(gpx.size(), emptyTrack.size());
+  EXPECT_EQ(gpx.substr(gpx.size() - emptyTrack.size()), emptyTrack);
+  EXPECT_EQ(track_.timeText(), "");
 }
 
 }  // namespace
