@@ -182,4 +182,64 @@ TEST_F(ExamineTest, CapturesCopyWhatTheFlowHoldsAndZeroFillTheRest) {
   EXPECT_EQ(obs().values.latestAesaRx[0x7FFF], 0x5C);
 }
 
+// The timing analysis gets the latest header values, the last track point and the captures.
+TEST_F(ExamineTest, TimerAnalysisShowsTheLatestHeaderTrackPointAndCommandBlock) {
+  settings.examine = 1;
+  settings.trackMode = 0;
+  Flow& soft = addFlow("SOFT", 0xF0000000, 0x800, 0, 0, 0x53);
+  Flow& dfe = addFlow("SOFTDFE", 0xE0000000, 0x10000, 0, 0, 0x56);
+  Flow& timer = addFlow("TIMER", 0x20000000, 0x2000, 0, 1, 0x56);
+  Observers& o = start(false);
+  o.destinationName = "d-cv.out";
+  o.lastSourceName = "rec.dat";
+  o.values.currentBatch = 321;
+  o.values.currentMode = 4;
+  HeaderSummaryValues& summary = o.values.summaryValues;
+  summary = {5000, 4990, {0.5f, -0.25f, 1.5f, 2.5f, 9.0f, 9.0f}, 7000, {0.125f, 0.75f}};
+  const float uv[2] = {3.25f, -3.25f};  // words 121 and 122, in the header extract from word 112
+  std::memcpy(&o.values.headerExtract[9], uv, sizeof uv);
+
+  fill(soft, bytes(0x800, 0));
+  putName(soft, "D1553\0\0\0");
+  putWord(soft, 48, (31u << 10 | 12u << 6) << 16);  // date word at byte 194: 31 December
+  putWord(soft, 49, 1800);                           // byte 196: 01:00:00
+  soft.consumer().onFlowComplete(soft);
+
+  fill(dfe, bytes(0x2000, 0));
+  putName(dfe, "AESATX\0\0");
+  putWord(dfe, 44, 0x5A5A5A5A);
+  putWord(dfe, 45, 0x001F028A);
+  putWord(dfe, 46, 0x82000058);  // code 0x82, value 600 (low byte 0x58 ...
+  putWord(dfe, 47, 0x02000000);  // ... high byte 0x02)
+  putWord(dfe, 48, 0x40000000);  // first position 16384
+  putWord(dfe, 54, 0xA5A5A5A5);
+  dfe.consumer().onFlowComplete(dfe);
+
+  fill(timer, bytes(0x2000, 0));
+  putWord(timer, 0, 0x12345678);
+  putWord(timer, 4, 0x54494D45);
+  for (uint32_t k = 32; k < 40; ++k) putWord(timer, k, 0xFFFFF);
+  timer.consumer().onFlowComplete(timer);
+  stop();
+
+  std::string unset, pairs, zeros;
+  for (int k = 0; k < 8; ++k) {
+    unset += "1048575;";
+    pairs += "02;   0;";
+    zeros += "      0;";
+  }
+  EXPECT_EQ(readFile("timer-d-cv.out.txt"),
+            std::string(25, ' ') + "rec.dat;2022-12-31T01:00:00;     321;  RWS;" +
+                "   ;     0;     0;     0;   0;    0   0; 0;   0;__AESADLY;" + unset +
+                "__ANTRXN;" + pairs + "__CFSYNC;" + zeros + "__PRT;      0;" +
+                "__POS;    0.500008;    0.000000;__FRQ;!; 600;   0;0\n");
+  EXPECT_EQ(readFile("ant_pos-d-cv.out.txt"),
+            "  600;  5000;  4990;_NAV;    0.500000;   -0.250000;_ANT;    1.500000;    2.500000;"
+            "_UV;    3.250000;   -3.250000;__PP;  7000;    0.125000;    0.750000;"
+            "__AESA;    0.500008;    0.000000;    0.000000;    0.000000;    0.000000;    0.000000;\n");
+  EXPECT_EQ(count("-I: Mode=RWS (4)\n"), 1u);
+  EXPECT_EQ(count("-S: Timer blob found!\n"), 1u);
+  EXPECT_EQ(count("-W: (1) AESA/SYNT FRQ Err 1: [0]->600 != 0\n"), 1u);
+}
+
 }  // namespace
