@@ -36,13 +36,13 @@ const char* PostProcessState::sourceText() const {
 }
 
 bool PostProcessState::openHistoryFiles() {
-  // One failed attempt is enough: the F message has ended the run unless it was hidden.
-  if (level_ < 0 || historyOpenFailed_) return false;
+  // After a failure the F message has ended the run, unless it was hidden: then every line
+  // check tries again (and counts another F).
+  if (level_ < 0) return false;
   historyContext_ = sourceText();
   std::string historyName = "pp-" + historyContext_ + ".txt";
   historyFile_ = std::fopen(historyName.c_str(), "w");
   if (historyFile_ == nullptr) {
-    historyOpenFailed_ = true;
     msg::fatalSysError("PP history file %s", historyName.c_str());
     return false;
   }

@@ -286,8 +286,10 @@ int PostProcessState::onCompression(const XinfoRecord& record) {
 }
 
 int PostProcessState::onSarRecord(const XinfoRecord& record) {
-  // A record longer than the SAR table is cut to it.
-  readPayload(sarr_, record);
+  // The payload replaces the start of the table: a longer one is cut to it, and a shorter one
+  // leaves the rest of the table (words the SAR fix may read) as the previous record left it.
+  uint32_t count = std::min<uint32_t>(sarrSize, record.size);
+  if (count != 0) decoder_.readBlock(std::span<uint8_t>(sarr_).first(count), record, count);
   sarWaveform_.set(u32At(sarr_, 0));
   return 0;
 }

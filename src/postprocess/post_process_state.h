@@ -44,8 +44,11 @@ class PostProcessState {
   static constexpr uint32_t sarrSize = 268;
   static constexpr uint32_t lastHeaderSize = 1424;
 
-  /// `signalCopy` and `signalCopyLength` are the run's latest F-SUM copy (null until taken);
-  /// all three must outlive this object.
+  /// The F-SUM copy buffer holds this many bytes once allocated.
+  static constexpr uint32_t signalCopyCapacity = 4u << 20;
+
+  /// `signalCopy` and `signalCopyLength` are the run's latest F-SUM copy (null until taken,
+  /// then signalCopyCapacity bytes); all three must outlive this object.
   PostProcessState(SoftDecoder& decoder, const std::unique_ptr<uint8_t[]>& signalCopy,
                    const uint32_t& signalCopyLength);
   PostProcessState(const PostProcessState&) = delete;
@@ -157,7 +160,6 @@ class PostProcessState {
 
   FILE* historyFile_ = nullptr;
   FILE* aesaFile_ = nullptr;
-  bool historyOpenFailed_ = false;
   std::string historyContext_;
   std::string historyFileName_;
 

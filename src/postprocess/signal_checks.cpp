@@ -3,6 +3,7 @@
 // difference from the latest F-SUM data and runs of zero samples.
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "commandline/messages.h"
 #include "postprocess/payload_bytes.h"
@@ -17,7 +18,7 @@ constexpr int32_t everySizeLevel = 21;      // from here: a size line for every 
 constexpr uint32_t sblockMarkerWord = 0x5A5A5A5A;
 constexpr uint64_t markerScanStart = 16, markerScanTail = 32;
 constexpr uint64_t markerSkip = 5;          // the scan resumes this far after a marker
-constexpr uint64_t embeddedNameAt = 68, embeddedNameSize = 16;
+constexpr uint64_t embeddedNameAt = 68;
 constexpr uint64_t embeddedHeaderSize = 60;  // what blockInfoFromRaw reads
 constexpr uint64_t fpgaSamplesAt = 40;
 constexpr uint64_t zeroScanAt = 32;
@@ -74,17 +75,19 @@ void PostProcessState::scanForMarkers(const char* name, uint32_t batch, uint32_t
       ++p;
       continue;
     }
-    // The recorded block's name and header may run past the signal: only its bytes count.
-    char text[embeddedNameSize + 1] = {};
-    if (p + embeddedNameAt < length)
-      std::memcpy(text, data + p + embeddedNameAt,
-                  std::min(embeddedNameSize, length - (p + embeddedNameAt)));
+    // The recorded block's name runs to its first NUL, which a full 16-character name lacks;
+    // the name and header may run past the signal: only the bytes inside count.
+    std::string text;
+    if (p + embeddedNameAt < length) {
+      const uint8_t* start = data + p + embeddedNameAt;
+      text.assign(start, std::find(start, data + length, uint8_t{0}));
+    }
     uint8_t raw[embeddedHeaderSize] = {};
     std::memcpy(raw, data + p, std::min(embeddedHeaderSize, length - p));
     BlockInfo embedded{};
     SoftDecoder::blockInfoFromRaw(&embedded, std::span<const uint8_t>(raw));
     msg::error("%s %u(%u): Marker inside signal +%u: %s: %u", name, batch, relative,
-               static_cast<uint32_t>(p), text, embedded.word10);
+               static_cast<uint32_t>(p), text.c_str(), embedded.word10);
     ++corruptedBlocks_;
     p += markerSkip;
   }
@@ -93,15 +96,18 @@ void PostProcessState::scanForMarkers(const char* name, uint32_t batch, uint32_t
 void PostProcessState::compareWithFpga(const char* name, uint32_t batch, uint32_t relative,
                                        std::span<const uint8_t> payload, uint32_t rows,
                                        uint32_t cols) {
-  const uint64_t samples = uint64_t(rows) * cols;
+  // Sample counts are 32-bit, as in the size line.
+  const uint32_t samples = rows * cols;
   if (4 * samples > signalCopyLength_)
     msg::error("%s %u(%u): FPGA[%u,%u] too small %u", name, batch, relative, rows, cols,
                signalCopyLength_);
   if (samples == 0) return;
-  // Only words that both the block and the copy hold are compared.
-  std::span<const uint8_t> copy(signalCopy_.get(), signalCopyLength_);
+  // The comparison runs over the whole matrix: past the latest copy the buffer still holds what
+  // earlier F-SUM cycles left there (zeros at first), and samples past the block read as 0.
+  // Where both read 0 nothing can differ, so the walk ends there.
+  std::span<const uint8_t> copy(signalCopy_.get(), signalCopyCapacity);
   uint64_t blockWords = payload.size() > fpgaSamplesAt ? (payload.size() - fpgaSamplesAt) / 4 : 0;
-  uint64_t count = std::min({samples, blockWords, uint64_t(signalCopyLength_) / 4});
+  uint64_t count = std::min<uint64_t>(samples, std::max<uint64_t>(blockWords, copy.size() / 4));
   for (uint64_t i = 0; i < count; ++i) {
     uint32_t dsp = u32At(payload, fpgaSamplesAt + 4 * i);
     uint32_t fpga = u32At(copy, 4 * i);

@@ -334,6 +334,31 @@ TEST_F(HistoryTest, SarFixRewritesTheHeaderInPlaceAndReportsOnce) {
   EXPECT_EQ(reports, 1u);
 }
 
+TEST_F(HistoryTest, ShortSarRecordKeepsTheRestOfTheTableForTheFix) {
+  setUp(-1);
+  state.setFixSarHeaders(true);
+  Bytes sarr(268, 0);
+  putU32(sarr, 0, 3);
+  putFloat(sarr, 20, 1.5f);   // word 5: a1 = 84
+  putFloat(sarr, 24, 0.75f);  // word 6: a3 = 42
+  putFloat(sarr, 28, 0.5f);   // word 7: a2 = 28
+  decodeBlocks({dspHeaderBlock({}, {{"SARR", sarr}})});
+  Bytes shortSarr(4, 0);
+  putU32(shortSarr, 0, 7);
+  decodeBlocks({dspHeaderBlock({}, {{"SARR", shortSarr}})});
+
+  const uint8_t* header = state.lastHeader().data();
+  EXPECT_EQ(wordOf(header, 138), 7u);
+  float w300, w301, w302;
+  std::memcpy(&w300, header + 1200, 4);
+  std::memcpy(&w301, header + 1204, 4);
+  std::memcpy(&w302, header + 1208, 4);
+  EXPECT_FLOAT_EQ(w300, 0.5f);
+  EXPECT_FLOAT_EQ(w301, 1.5f);
+  EXPECT_FLOAT_EQ(w302, 0.75f);
+  EXPECT_STREQ(state.historyItems()[23].valueText(), "   7");
+}
+
 TEST_F(HistoryTest, DisplayHeaderChunkWalksItsExtensionsAndCountsTheFpgaHeader) {
   setUp(-1);
   Bytes header = soft_test::extendedHeader(88, {{"CMPC", compression(2, 0, 1)}});
@@ -375,6 +400,16 @@ TEST_F(HistoryTest, HistoryFileThatCannotBeOpenedIsFatal) {
   EXPECT_THAT(captured.err,
               HasSubstr("tarsel-F[missing/rec01.dat]: PP history file pp-missing/rec01.dat.txt -- "
                         "No such file or directory (2)\n"));
+}
+
+TEST_F(HistoryTest, HiddenFatalOpenFailureIsTriedAgainAtEveryCheck) {
+  setUp(0);
+  msg::set_context("missing/rec01.dat");
+  msg::set_threshold(8);
+  decodeBlocks({sblock("D1553", d1553(seaBus())), sblock("CDPSTS", cdpsts(Status{}))});
+  // The hook before each block and the end of the status handler: three checks, three tries.
+  EXPECT_EQ(msg::counter(msg::F), 3u);
+  EXPECT_EQ(state.historyFileName(), "");
 }
 
 TEST_F(HistoryTest, StandbyFlagIsHandedBackWhenTheTablesEnd) {

@@ -89,6 +89,22 @@ TEST_F(SignalChecksTest, MarkerMustStartBeforeTheLastThirtyTwoBytes) {
   EXPECT_EQ(state.corruptedBlocks(), 1u);
 }
 
+TEST_F(SignalChecksTest, MarkerNameRunsToItsFirstNulInsideTheSignal) {
+  start(5);
+  Bytes payload = samples(1024);
+  embedBlock(payload, 16, "ABCDEFGHIJKLMNOP", 5);  // a full name: no NUL of its own
+  std::memcpy(payload.data() + 16 + 84, "QR", 3);
+  Bytes tail = samples(256);
+  embedBlock(tail, 100, "", 6);
+  std::memset(tail.data() + 168, 'Z', tail.size() - 168);  // no NUL before the block's end
+  signal("SUM", payload);
+  signal("DEL", tail);
+  EXPECT_THAT(captured.err, HasSubstr("tarsel-E[rec01.dat]: SUM 1010(10): Marker inside signal "
+                                      "+16: ABCDEFGHIJKLMNOPQR: 5\n"));
+  EXPECT_THAT(captured.err, HasSubstr("tarsel-E[rec01.dat]: DEL 1010(10): Marker inside signal "
+                                      "+100: " + std::string(88, 'Z') + ": 6\n"));
+}
+
 TEST_F(SignalChecksTest, ScanResumesFiveBytesAfterAMarker) {
   start(5);
   Bytes close = samples(512);
@@ -172,13 +188,38 @@ TEST_F(SignalChecksTest, SumIsComparedWithTheLatestFpgaCopy) {
   EXPECT_EQ(state.corruptedBlocks(), 0u);  // a difference is not damage
 
   captured.err.clear();
-  signalCopyLength = 256;  // half the samples: the rest is not compared
+  signalCopyLength = 256;  // half the samples: the buffer still holds the older second half
   putU32(payload, 40 + 4 * 37, 38);
   putU32(payload, 40 + 4 * 40, 41);
   signal("SUM", payload);
   EXPECT_THAT(captured.err, HasSubstr("tarsel-E[rec01.dat]: SUM 1010(10): FPGA[8,16] too small "
                                       "256\n"));
   EXPECT_THAT(captured.err, Not(HasSubstr("mismatch")));
+}
+
+TEST_F(SignalChecksTest, ComparisonRunsOverTheWholeMatrixPastAShortCopyOrBlock) {
+  start(5);
+  signalCopy = std::make_unique<uint8_t[]>(4u << 20);  // a fresh buffer reads 0 past the copy
+  signalCopyLength = 256;
+  Bytes payload = samples(40 + 512);
+  for (uint32_t i = 0; i < 128; ++i) {
+    putU32(payload, 40 + 4 * i, i + 1);
+    if (i < 64) putU32(signalCopy.get() + 4 * i, i + 1);
+  }
+  signal("SUM", payload);
+  EXPECT_THAT(captured.err, HasSubstr("tarsel-E[rec01.dat]: SUM 1010(10): FPGA[8,16] too small "
+                                      "256\n"));
+  EXPECT_THAT(captured.err, HasSubstr("tarsel-E[rec01.dat]: SUM 1010(10): FPGA[8,16]->DSP "
+                                      "mismatch @64 [4,0] 0x0 != 0x41\n"));
+
+  // A block that ends inside the matrix: its missing samples read as 0.
+  captured.err.clear();
+  signalCopyLength = 512;
+  for (uint32_t i = 0; i < 128; ++i) putU32(signalCopy.get() + 4 * i, i + 1);
+  payload.resize(40 + 400);
+  signal("SUM", payload);
+  EXPECT_THAT(captured.err, HasSubstr("tarsel-E[rec01.dat]: SUM 1010(10): FPGA[8,16]->DSP "
+                                      "mismatch @100 [6,4] 0x65 != 0x0\n"));
 }
 
 TEST_F(SignalChecksTest, WithoutAnFpgaCopyNothingIsCompared) {
