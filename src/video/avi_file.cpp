@@ -10,7 +10,9 @@ extern "C" {
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "commandline/messages.h"
 #include "video/avi_file.h"
@@ -32,6 +34,62 @@ int framesBetweenKeyFrames(uint32_t keyFrameInterval) {
   return static_cast<int>(std::min<uint32_t>(keyFrameInterval - 1, INT_MAX));
 }
 
+uint32_t u32At(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+void putU32(uint8_t* p, uint32_t value) {
+  for (int i = 0; i < 4; ++i) p[i] = uint8_t(value >> (8 * i));
+}
+
+// A stretch [begin, end) of a file read into memory.
+struct Range {
+  size_t begin = 0, end = 0;
+};
+
+// The body of the first chunk `id` (for a list, of type `type`) within a stretch of a RIFF
+// file, cut to the stretch; an empty range when there is none.
+Range findChunk(const std::vector<uint8_t>& data, Range within, const char* id, const char* type) {
+  for (uint64_t at = within.begin; at + 12 <= within.end;) {
+    const uint32_t size = u32At(&data[at + 4]);
+    const uint64_t end = std::min<uint64_t>(at + 8 + size, within.end);
+    if (std::memcmp(&data[at], id, 4) == 0) {
+      if (type == nullptr) return Range{size_t(at + 8), size_t(end)};
+      if (std::memcmp(&data[at + 8], type, 4) == 0) return Range{size_t(at + 12), size_t(end)};
+    }
+    at += 8 + uint64_t(size) + (size & 1);
+  }
+  return Range{};
+}
+
+// The muxer divides the stream header's scale and rate by their common divisor and keeps the
+// largest frame as the suggested buffer size. The stream is described with scale 10, the
+// caller's rate and room for one whole 32-bit picture, so those three words are written back
+// once the file is complete. Only the header lists at the start of the file are read.
+void restoreStreamHeader(const std::string& name, uint32_t rate, uint32_t bufferSize) {
+  constexpr size_t headerArea = 65536;
+  constexpr size_t strhSize = 56, scaleAt = 20, rateAt = 24, bufferSizeAt = 36;
+  std::FILE* file = std::fopen(name.c_str(), "r+b");
+  if (!file) return;
+  std::vector<uint8_t> data(headerArea);
+  data.resize(std::fread(data.data(), 1, data.size(), file));
+  Range strh;
+  if (data.size() >= 12 && std::memcmp(data.data(), "RIFF", 4) == 0 &&
+      std::memcmp(&data[8], "AVI ", 4) == 0) {
+    Range hdrl = findChunk(data, Range{12, data.size()}, "LIST", "hdrl");
+    Range strl = findChunk(data, hdrl, "LIST", "strl");
+    strh = findChunk(data, strl, "strh", nullptr);
+  }
+  if (strh.end >= strh.begin + strhSize && std::memcmp(&data[strh.begin], "vids", 4) == 0) {
+    uint8_t* header = &data[strh.begin];
+    putU32(header + scaleAt, frameScale);
+    putU32(header + rateAt, rate);
+    putU32(header + bufferSizeAt, std::max(bufferSize, u32At(header + bufferSizeAt)));
+    if (std::fseek(file, long(strh.begin), SEEK_SET) == 0) std::fwrite(header, 1, strhSize, file);
+  }
+  std::fclose(file);
+}
+
 uint16_t rgb555(uint32_t pixel) {
   uint32_t red = pixel >> 16 & 0xFF, green = pixel >> 8 & 0xFF, blue = pixel & 0xFF;
   return static_cast<uint16_t>((red >> 3) << 10 | (green >> 3) << 5 | blue >> 3);
@@ -50,6 +108,7 @@ struct AviFile::State {
   AVFrame* frame = nullptr;
   AVPacket* packet = nullptr;
   uint32_t frameCount = 0;
+  uint32_t rate = 0;
   uint32_t width = 0;
   uint32_t height = 0;
 };
@@ -75,9 +134,8 @@ bool AviFile::fail(const char* what, int result) {
 
 bool AviFile::open(const char* name) {
   State& s = *state_;
-  std::string oldName = s.name;
+  if (releaseFile()) msg::summaryLine("Video saved: %s", s.name.c_str());
   s.name = (name && *name) ? std::string(name, strnlen(name, nameLimit)) : "avi_file.avi";
-  if (releaseFile()) msg::summaryLine("Video saved: %s", oldName.c_str());
   AVFormatContext* file = nullptr;
   int result = avformat_alloc_output_context2(&file, nullptr, "avi", s.name.c_str());
   if (result >= 0) result = avio_open(&file->pb, s.name.c_str(), AVIO_FLAG_WRITE);
@@ -136,6 +194,7 @@ bool AviFile::createVideoStream(uint32_t rate, uint32_t width, uint32_t height,
   }
   if (result < 0) return fail("Video::AVIStreamSetFormat()", result);
   s.headerWritten = true;
+  s.rate = rate;
   s.width = width;
   s.height = height;
   s.videoReady = true;
@@ -211,6 +270,9 @@ bool AviFile::releaseFile() {
   avio_closep(&s.file->pb);
   avformat_free_context(s.file);
   s.file = nullptr;
+  if (s.headerWritten)
+    restoreStreamHeader(s.name, s.rate,
+                        uint32_t(std::min<uint64_t>(uint64_t(s.width) * s.height * 4, UINT32_MAX)));
   s.headerWritten = false;
   return true;
 }

@@ -75,6 +75,36 @@ TEST_F(AviFileTest, WritesOneMsvcVideoStreamThatReadsBackUpright) {
   EXPECT_EQ(avi.firstPicture.back(), asRgb555(blue));  // bottom right
 }
 
+TEST_F(AviFileTest, TheStreamHeaderKeepsScale10TheCallersRateAndRoomForAWholePicture) {
+  const std::string name = dir_.file("header.avi");
+  video::AviFile avi;
+  ASSERT_TRUE(avi.open(name.c_str()));
+  ASSERT_TRUE(avi.createVideoStream(125, 640, 512, 50, -1));
+  std::vector<uint32_t> pixels = halves(640, 512);
+  for (int i = 0; i < 4; ++i) ASSERT_TRUE(avi.addVideoFrame(pixels.data()));
+  avi.close();
+  StreamHeader h = readStreamHeader(name);
+  ASSERT_TRUE(h.found);
+  EXPECT_EQ(h.type, "vids");
+  EXPECT_EQ(h.handler, "MSVC");
+  EXPECT_EQ(h.scale, 10u);  // not reduced to 2/25
+  EXPECT_EQ(h.rate, 125u);
+  EXPECT_EQ(h.suggestedBufferSize, 640u * 512 * 4);
+  EXPECT_EQ(h.quality, 0xFFFFFFFFu);
+  EXPECT_EQ(h.length, 4u);
+  EXPECT_EQ(h.flags, 0u);
+  EXPECT_EQ(h.initialFrames, 0u);
+  EXPECT_EQ(h.start, 0u);
+  EXPECT_EQ(h.sampleSize, 0u);
+  EXPECT_EQ(h.frame[0], 0);
+  EXPECT_EQ(h.frame[1], 0);
+  EXPECT_EQ(h.frame[2], 640);
+  EXPECT_EQ(h.frame[3], 512);
+  AviContents read = readAvi(name);  // still a valid file at 12.5 frames per second
+  EXPECT_DOUBLE_EQ(av_q2d(read.frameRate), 12.5);
+  EXPECT_EQ(read.keyFrames.size(), 4u);
+}
+
 TEST_F(AviFileTest, TheFirstFrameAndEveryFiftiethAfterItAreKeyFrames) {
   const std::string name = dir_.file("keys.avi");
   video::AviFile avi;
@@ -85,6 +115,7 @@ TEST_F(AviFileTest, TheFirstFrameAndEveryFiftiethAfterItAreKeyFrames) {
   avi.close();
   AviContents read = readAvi(name);
   EXPECT_DOUBLE_EQ(av_q2d(read.frameRate), 15.0);
+  EXPECT_EQ(readStreamHeader(name).rate, 150u);
   ASSERT_EQ(read.keyFrames.size(), 101u);
   for (size_t i = 0; i < read.keyFrames.size(); ++i)
     EXPECT_EQ(read.keyFrames[i], i % 50 == 0) << "frame " << i;
@@ -101,6 +132,7 @@ TEST_F(AviFileTest, OpeningASecondFileClosesTheFirst) {
   EXPECT_EQ(messages_.all, "-S: AviFile::open(" + first + ")\n-S: Video saved: " + first +
                                "\n-S: AviFile::open(" + second + ")\n");
   EXPECT_EQ(readAvi(first).keyFrames.size(), 1u);  // finished and readable already
+  EXPECT_EQ(readStreamHeader(first).scale, 10u);     // the first file's header, not the second's
   // The new file has no stream until one is created.
   EXPECT_FALSE(avi.addVideoFrame(pixels.data()));
 }

@@ -7,6 +7,9 @@ extern "C" {
 }
 
 #include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -75,4 +78,42 @@ inline AviContents readAvi(const std::string& path) {
 inline uint16_t asRgb555(uint32_t pixel) {
   return static_cast<uint16_t>((pixel >> 19 & 31) << 10 | (pixel >> 11 & 31) << 5 |
                                (pixel >> 3 & 31));
+}
+
+/// The fields of the first stream header ("strh") of an AVI file, as stored.
+struct StreamHeader {
+  bool found = false;
+  std::string type, handler;
+  uint32_t flags = 0, initialFrames = 0, scale = 0, rate = 0, start = 0, length = 0;
+  uint32_t suggestedBufferSize = 0, quality = 0, sampleSize = 0;
+  int16_t frame[4] = {0, 0, 0, 0};  // left, top, right, bottom
+};
+
+/// Reads the stream header of the first stream list of `path` (searched for, not parsed).
+inline StreamHeader readStreamHeader(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  StreamHeader h;
+  size_t at = bytes.find("strh");
+  if (at == std::string::npos || at + 8 + 56 > bytes.size()) return h;
+  const char* p = bytes.data() + at + 8;
+  auto u32 = [&](size_t offset) {
+    uint32_t v;
+    std::memcpy(&v, p + offset, 4);
+    return v;
+  };
+  h.found = true;
+  h.type.assign(p, 4);
+  h.handler.assign(p + 4, 4);
+  h.flags = u32(8);
+  h.initialFrames = u32(16);
+  h.scale = u32(20);
+  h.rate = u32(24);
+  h.start = u32(28);
+  h.length = u32(32);
+  h.suggestedBufferSize = u32(36);
+  h.quality = u32(40);
+  h.sampleSize = u32(44);
+  std::memcpy(h.frame, p + 48, 8);
+  return h;
 }
