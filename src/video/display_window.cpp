@@ -5,6 +5,7 @@
 #include <SDL.h>
 
 #include <cstdlib>
+#include <string>
 
 namespace video {
 
@@ -13,10 +14,23 @@ namespace {
 constexpr const char* windowTitle = "VELOX-E REZ Display";
 constexpr Uint32 waitMilliseconds = 100;  // how long the loop may take to see the end
 
-// Without a display server there is no window to make; asking SDL anyway has it probe every
-// back end, and some of them write to standard error. SDL_VIDEODRIVER names one explicitly.
-bool displayAvailable() {
-  return std::getenv("SDL_VIDEODRIVER") || std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
+bool isSet(const char* variable) {
+  const char* value = std::getenv(variable);
+  return value != nullptr && *value != '\0';
+}
+
+// The video drivers to try: those whose display server the environment names, or the one that
+// SDL_VIDEODRIVER names. Asking SDL to probe on its own has it try every driver it has, and
+// some of them write to standard error when they find nothing (Wayland without its runtime
+// folder, for one); on a machine without a display there is nothing to try.
+std::string videoDrivers() {
+  if (isSet("SDL_VIDEODRIVER")) return std::getenv("SDL_VIDEODRIVER");
+  std::string drivers;
+  if (isSet("DISPLAY")) drivers = "x11";
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  if (isSet("WAYLAND_DISPLAY") && (wayland[0] == '/' || isSet("XDG_RUNTIME_DIR")))
+    drivers += drivers.empty() ? "wayland" : ",wayland";
+  return drivers;
 }
 
 }  // namespace
@@ -61,7 +75,10 @@ void DisplayWindow::run() {
 bool DisplayWindow::createWindow() {
   // Ctrl+C belongs to the converter's own handler, not to SDL's quit event.
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-  if (!displayAvailable() || SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
+  const std::string drivers = videoDrivers();
+  if (drivers.empty()) return false;
+  SDL_SetHint(SDL_HINT_VIDEODRIVER, drivers.c_str());
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
   window_ =
       SDL_CreateWindow(windowTitle, 0, 0, int(imageWidth), int(imageHeight), SDL_WINDOW_HIDDEN);
   if (window_) renderer_ = SDL_CreateRenderer(window_, -1, 0);
