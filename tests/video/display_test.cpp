@@ -139,6 +139,9 @@ TEST_F(DisplayTest, AJumpOfFiveRepeatsTheFrameAndWarnsOnceAJumpOfThirteenDoesNot
   show(115);  // five again, without a second warning
   EXPECT_EQ(display_.recordedFrames(), 1u + 5 + 1 + 1 + 1 + 5);
   EXPECT_EQ(messages_.all, "-S: AviFile::open(" + avi_ + ")\n-W: Frame rate fix 5\n");
+  display_.display_finish();
+  EXPECT_EQ(readAvi(avi_).keyFrames.size(), 14u);  // every copy is a frame of the file
+  EXPECT_EQ(readStreamHeader(avi_).length, 14u);
 }
 
 TEST_F(DisplayTest, AFrameRateSettingOf30Gives15FramesPerSecondWithoutRepeats) {
@@ -150,6 +153,9 @@ TEST_F(DisplayTest, AFrameRateSettingOf30Gives15FramesPerSecondWithoutRepeats) {
   EXPECT_EQ(display_.recordedFrames(), 2u);
   display_.display_finish();
   EXPECT_DOUBLE_EQ(av_q2d(readAvi(avi_).frameRate), 15.0);
+  StreamHeader header = readStreamHeader(avi_);
+  EXPECT_EQ(header.scale, 10u);
+  EXPECT_EQ(header.rate, 150u);
   EXPECT_EQ(messages_.all.find("Frame rate fix"), std::string::npos);
 }
 

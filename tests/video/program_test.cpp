@@ -42,13 +42,14 @@ class VideoProgram : public ::testing::Test {
     videoFrames_ = std::stoul(frames[1]);
   }
   /// Every line the program wrote to standard error is one of its messages.
-  static void expectOnlyMessages(const std::string& err) {
+  static void expectOnlyMessages(const std::string& err, const std::string& program = "tarsel") {
     std::istringstream lines(err);
     for (std::string line; std::getline(lines, line);)
-      EXPECT_EQ(line.rfind("tarsel-", 0), 0u) << "stray line: " << line;
+      EXPECT_EQ(line.rfind(program + "-", 0), 0u) << "stray line: " << line;
   }
-  ProgramResult tarsel(const std::string& qualifiers, const std::string& environment) {
-    return runProgram(dir_, tarselPath(), recording + " " + qualifiers, environment);
+  ProgramResult tarsel(const std::string& qualifiers, const std::string& environment,
+                       const char* program = "tarsel") {
+    return runProgram(dir_, tarselPath(program), recording + " " + qualifiers, environment);
   }
 
   TempDir dir_;
@@ -95,4 +96,32 @@ TEST_F(VideoProgram, SaveWithoutShowRecordsNothing) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_FALSE(std::filesystem::exists(dir_.file(capture)));
   EXPECT_EQ(r.err.find("video window"), std::string::npos);
+}
+
+TEST_F(VideoProgram, ShowAloneShowsTheFramesAndRecordsNothing) {
+  ProgramResult r = tarsel("/videoshow", noDisplay);
+  ASSERT_EQ(r.status, 0) << r.err;
+  expectOnlyMessages(r.err);
+  EXPECT_THAT(r.err, HasSubstr("]: video window: 640x512 (640)\n"));
+  EXPECT_EQ(r.err.find("AviFile"), std::string::npos);
+  EXPECT_EQ(r.err.find("Video saved"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(dir_.file(capture)));
+}
+
+TEST_F(VideoProgram, TheDfePlaybackCopyShowsTheVideoAndSavesItWithVideosave) {
+  ProgramResult shown = tarsel("", noDisplay, "tarseldfe");
+  ASSERT_EQ(shown.status, 0) << shown.err;
+  expectOnlyMessages(shown.err, "tarseldfe");
+  EXPECT_THAT(shown.err, HasSubstr("tarseldfe-S: Autoset option for DFE playback\n"));
+  EXPECT_THAT(shown.err, HasSubstr("]: video window: 640x512 (640)\n"));
+  EXPECT_FALSE(std::filesystem::exists(dir_.file(capture)));
+
+  // The preset frame-rate setting -1 keeps 12.5 frames per second with the repeat fix.
+  ProgramResult saved = tarsel("/vsave", noDisplay, "tarseldfe");
+  ASSERT_EQ(saved.status, 0) << saved.err;
+  EXPECT_THAT(saved.err, HasSubstr("\ntarseldfe-S: Video saved: " + capture + "\n"));
+  StreamHeader header = readStreamHeader(dir_.file(capture));
+  EXPECT_EQ(header.scale, 10u);
+  EXPECT_EQ(header.rate, 125u);
+  EXPECT_EQ(header.length, videoFrames_);
 }
