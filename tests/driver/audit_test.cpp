@@ -17,31 +17,7 @@ using ::testing::Not;
 
 namespace {
 
-constexpr uint32_t dispHeader = 0x56004000, fSum = 0x80101000, unknownAddress = 0x30000000;
-
-/// A firmware header cycle of the built-in layout's "H" flow for one batch.
-Bytes firmwareHeader(uint32_t batch, uint32_t secondsOfDay) {
-  Bytes header(4096, 0);
-  std::memcpy(header.data() + 16, "HDR0", 4);
-  putU32(header, 24 * 4, batch);
-  putU32(header, 25 * 4, 1000 + batch);
-  putU32(header, 26 * 4, 4);
-  putU32(header, 27 * 4, 8);
-  putU32(header, 89 * 4, secondsOfDay);
-  return cycleBlocks(dispHeader + (batch % 2) * 0x1000, sourceDsp, header);
-}
-
-/// Batches first..last, each a header and one 4096-byte F-SUM cycle.
-Bytes batches(uint32_t first, uint32_t last) {
-  Bytes recording;
-  for (uint32_t batch = first; batch <= last; ++batch) {
-    append(recording, firmwareHeader(batch, 37815 + batch - first));
-    Bytes signal(4096);
-    for (size_t i = 0; i < signal.size(); ++i) signal[i] = static_cast<uint8_t>(i * 7 + batch);
-    append(recording, cycleBlocks(fSum + (batch % 2) * 0x1000000, sourceDsp, signal));
-  }
-  return recording;
-}
+constexpr uint32_t fSum = 0x80101000, unknownAddress = 0x30000000;
 
 /// F-SUM cycles without any header: only the driver's own lines appear.
 Bytes signalOnly() {
@@ -192,7 +168,7 @@ TEST_F(ProgramAudit, StopEndsAtTheFirstDamagedHeaderAndStillReports) {
 // The header observer is current from the start, so /hfw keeps it current and /bstart compares
 // the firmware header's batch.
 TEST_F(ProgramAudit, FirmwareHeaderObserverIsCurrentFromTheStart) {
-  writeFile(dir.file("a.rec"), batches(1, 3));
+  writeFile(dir.file("a.rec"), headerAndSignalBatches(1, 3));
   ProgramResult r = tarsel("a.rec /hfw /b=2");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_THAT(r.err, HasSubstr("tarsel-I[a.rec:13072]: batch 2 - start saving\n"));
@@ -203,7 +179,7 @@ TEST_F(ProgramAudit, FirmwareHeaderObserverIsCurrentFromTheStart) {
 // The date pattern needs the leading "_" and six numbers, nothing after them.
 TEST_F(ProgramAudit, FixdateNeedsOnlyTheSixNumbers) {
   std::string name = "_19-05-17-10-30-00.rec";
-  writeFile(dir.file(name), batches(1, 3));
+  writeFile(dir.file(name), headerAndSignalBatches(1, 3));
   ProgramResult r = tarsel(name + " /fixdate /analyze /hfw", "TZ=UTC");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_THAT(r.err, HasSubstr("tarsel-I[_19-05-17-10-30-00.rec:8976]: fix date: 17-5-19  10:30:15\n"));

@@ -13,31 +13,7 @@ using ::testing::Not;
 
 namespace {
 
-constexpr uint32_t dispHeader = 0x56004000, fSum = 0x80101000;
-
-/// A firmware header cycle (the built-in layout's "H" flow) for one batch.
-Bytes headerCycle(uint32_t batch, uint32_t secondsOfDay) {
-  Bytes header(4096, 0);
-  std::memcpy(header.data() + 16, "HDR0", 4);
-  putU32(header, 24 * 4, batch);
-  putU32(header, 25 * 4, 1000 + batch);
-  putU32(header, 26 * 4, 4);
-  putU32(header, 27 * 4, 8);
-  putU32(header, 89 * 4, secondsOfDay);
-  return cycleBlocks(dispHeader + (batch % 2) * 0x1000, 0x33, header);
-}
-
-/// Batches first..last, each with its header and one 4096-byte F-SUM cycle.
-Bytes flight(uint32_t first, uint32_t last, uint32_t secondsOfDay = 37815) {
-  Bytes recording;
-  for (uint32_t batch = first; batch <= last; ++batch) {
-    append(recording, headerCycle(batch, secondsOfDay + batch - first));
-    Bytes signal(4096);
-    for (size_t i = 0; i < signal.size(); ++i) signal[i] = static_cast<uint8_t>(i * 7 + batch);
-    append(recording, cycleBlocks(fSum + (batch % 2) * 0x1000000, 0x33, signal));
-  }
-  return recording;
-}
+constexpr uint32_t dispHeader = 0x56004000;
 
 class Program : public ::testing::Test {
  protected:
@@ -68,7 +44,7 @@ TEST_F(Program, WithoutArgumentsReportsTheMissingSourceParameter) {
 }
 
 TEST_F(Program, ConvertsARecordingIntoTheDestinationFile) {
-  writeFile(dir.file("_19-05-17-10-30-00_3.rec"), flight(1, 3));
+  writeFile(dir.file("_19-05-17-10-30-00_3.rec"), headerAndSignalBatches(1, 3));
   ProgramResult r = tarsel("_19-05-17-10-30-00_3.rec /hfw");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_THAT(r.err, HasSubstr("tarsel-S[_19-05-17-10-30-00_3.rec]: Destination: _19-05-17-10-30-00_3-cv.out\n"));
@@ -93,11 +69,11 @@ TEST_F(Program, ConvertsARecordingIntoTheDestinationFile) {
 }
 
 TEST_F(Program, ConcatenatesTheNumberedSequenceUntilAFileIsMissing) {
-  Bytes all = flight(1, 4);
+  Bytes all = headerAndSignalBatches(1, 4);
   size_t cut = all.size() / 2 + 100;  // inside a block
   writeFile(dir.file("_19-05-17-10-30-00_3.rec"), Bytes(all.begin(), all.begin() + cut));
   writeFile(dir.file("_19-05-17-10-30-00_4.rec"), Bytes(all.begin() + cut, all.end()));
-  writeFile(dir.file("_19-05-17-10-30-00_6.rec"), flight(9, 9));
+  writeFile(dir.file("_19-05-17-10-30-00_6.rec"), headerAndSignalBatches(9, 9));
   ProgramResult r = tarsel("_19-05-17-10-30-00_3.rec /concatenate /hfw");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_THAT(r.err, HasSubstr("tarsel-I: Process: _19-05-17-10-30-00_ -> 3:100003\n"));
@@ -108,7 +84,7 @@ TEST_F(Program, ConcatenatesTheNumberedSequenceUntilAFileIsMissing) {
 }
 
 TEST_F(Program, ConcatenateWithACountStopsAfterThatManyFiles) {
-  for (int n : {3, 4, 5}) writeFile(dir.file("_19-05-17-10-30-00_" + std::to_string(n) + ".rec"), flight(n, n));
+  for (int n : {3, 4, 5}) writeFile(dir.file("_19-05-17-10-30-00_" + std::to_string(n) + ".rec"), headerAndSignalBatches(n, n));
   ProgramResult r = tarsel("_19-05-17-10-30-00_3.rec /n=2 /hfw");
   EXPECT_THAT(r.err, HasSubstr("Process: _19-05-17-10-30-00_ -> 3:5\n"));
   EXPECT_THAT(r.err, HasSubstr("3..4: processed 2 files\n"));
@@ -119,7 +95,7 @@ TEST_F(Program, ConcatenateWithACountStopsAfterThatManyFiles) {
 }
 
 TEST_F(Program, NumberedNamesHaveNoLeadingZeros) {
-  writeFile(dir.file("_007.rec"), flight(1, 1));
+  writeFile(dir.file("_007.rec"), headerAndSignalBatches(1, 1));
   ProgramResult r = tarsel("_007.rec /n");
   EXPECT_EQ(r.status, 1);
   EXPECT_THAT(r.err, HasSubstr("tarsel-I: Process: _ -> 7:100007\n"));
@@ -134,7 +110,7 @@ TEST_F(Program, MissingSourceEndsWithStatusOne) {
 }
 
 TEST_F(Program, AnalyzeWritesNoDestination) {
-  writeFile(dir.file("a.rec"), flight(1, 2));
+  writeFile(dir.file("a.rec"), headerAndSignalBatches(1, 2));
   ProgramResult r = tarsel("a.rec /analyze /hfw");
   EXPECT_EQ(r.status, 0);
   EXPECT_THAT(r.err, HasSubstr("Destination: a-cv.out\n"));
@@ -142,7 +118,7 @@ TEST_F(Program, AnalyzeWritesNoDestination) {
 }
 
 TEST_F(Program, OutfileReplacesTheDestinationAndAbsolutePathsAreSources) {
-  writeFile(dir.file("a.rec"), flight(1, 2));
+  writeFile(dir.file("a.rec"), headerAndSignalBatches(1, 2));
   ProgramResult r = tarsel(dir.file("a.rec") + " /o=x.bin /hfw");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_THAT(r.err, HasSubstr("Destination: x.bin\n"));
@@ -154,7 +130,7 @@ TEST_F(Program, OutfileReplacesTheDestinationAndAbsolutePathsAreSources) {
 
 TEST_F(Program, FixdateSetsTheModificationTimeFromNameAndHeader) {
   std::string name = "_19-05-17-10-30-00_3.rec";
-  writeFile(dir.file(name), flight(1, 3, 37815));
+  writeFile(dir.file(name), headerAndSignalBatches(1, 3, 37815));
   ProgramResult r = tarsel(name + " /fixdate /analyze /hfw", "TZ=UTC");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_THAT(r.err, HasSubstr("fix date: 17-5-19  10:30:15\n"));
@@ -165,7 +141,7 @@ TEST_F(Program, FixdateSetsTheModificationTimeFromNameAndHeader) {
 
 TEST_F(Program, FixdateFollowsTheLocalTimeZone) {
   std::string name = "_19-05-17-10-30-00_3.rec";
-  writeFile(dir.file(name), flight(1, 3, 37815));
+  writeFile(dir.file(name), headerAndSignalBatches(1, 3, 37815));
   // Central European time written as a POSIX rule, so no time zone database is needed.
   tarsel(name + " /fixdate /analyze /hfw", "TZ='CET-1CEST,M3.5.0,M10.5.0/3'");
   struct stat info {};
@@ -174,14 +150,14 @@ TEST_F(Program, FixdateFollowsTheLocalTimeZone) {
 }
 
 TEST_F(Program, FixdateRefusesANameWithoutTheDatePattern) {
-  writeFile(dir.file("a_3.rec"), flight(1, 1));
+  writeFile(dir.file("a_3.rec"), headerAndSignalBatches(1, 1));
   ProgramResult r = tarsel("a_3.rec /fixdate /hfw");
   EXPECT_EQ(r.status, 1);
   EXPECT_THAT(r.err, HasSubstr("tarsel-E[a_3.rec]: Invalid filename format a_3.rec\n"));
 }
 
 TEST_F(Program, PlaybackVariantPresetsRefuseARepeatedQualifier) {
-  writeFile(dir.file("a.rec"), flight(1, 1));
+  writeFile(dir.file("a.rec"), headerAndSignalBatches(1, 1));
   ProgramResult r = runProgram(dir, tarselPath("tarseldfe"), "a.rec /hfw");
   EXPECT_EQ(r.status, 1);
   EXPECT_THAT(r.err, HasSubstr("tarseldfe-S: Autoset option for DFE playback\n"));
@@ -192,7 +168,7 @@ TEST_F(Program, PlaybackVariantPresetsRefuseARepeatedQualifier) {
 }
 
 TEST_F(Program, LayoutChoice) {
-  writeFile(dir.file("a.rec"), flight(1, 1));
+  writeFile(dir.file("a.rec"), headerAndSignalBatches(1, 1));
   std::ofstream(dir.file("tarsel_cfg.json")) << "{'flows': [ {'name': 'X', 'base': '0x81101000'} ]}";
   ProgramResult cfg = tarsel("a.rec /a");
   EXPECT_THAT(cfg.err, HasSubstr("tarsel-I: Configuration file: tarsel_cfg.json\n"));
@@ -209,9 +185,9 @@ TEST_F(Program, DateFixingPassReadsEachFileOnlyUntilItsFirstTime) {
   // Each file: one header cycle, then one block of the other half that completes it.
   const uint32_t batches[] = {1, 3, 5}, times[] = {37815, 40000, 50000};
   for (int i = 0; i < 3; ++i) {
-    Bytes file = headerCycle(batches[i], times[i]);
+    Bytes file = dispHeaderCycle({batches[i], times[i]});
     append(file, recorderBlock(dispHeader + 0x100, 0x33));
-    append(file, flight(20, 30));  // never read
+    append(file, headerAndSignalBatches(20, 30));  // never read
     writeFile(dir.file("_19-05-17-10-30-00_" + std::to_string(i + 1) + ".rec"), file);
   }
   ProgramResult r = tarsel("_19-05-17-10-30-00_1.rec /n /fixdate /analyze /hfw", "TZ=UTC");

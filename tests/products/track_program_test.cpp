@@ -13,13 +13,7 @@ constexpr uint32_t dispHeader = 0x56004000, softBase = 0xF0000000;
 
 /// A firmware header cycle for one batch in radar mode `mode`.
 Bytes headerCycle(uint32_t batch, uint32_t mode) {
-  Bytes header(4096, 0);
-  std::memcpy(header.data() + 16, "HDR0", 4);
-  putU32(header, 24 * 4, batch);
-  putU32(header, 25 * 4, 1000 + batch);
-  putU32(header, 34 * 4, mode);
-  putU32(header, 89 * 4, 37815 + batch);
-  return cycleBlocks(dispHeader + (batch % 2) * 0x1000, sourceDsp, header);
+  return dispHeaderCycle({.batch = batch, .secondsOfDay = 37815 + batch, .mode = mode, .rows = 0, .cols = 0});
 }
 
 void putU16(Bytes& data, size_t at, uint32_t value) {

@@ -79,3 +79,39 @@ inline Bytes readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
+
+/// Fields of a DSP header at the built-in layout's word offsets.
+struct DspHeaderFields {
+  uint32_t batch = 1;
+  uint32_t secondsOfDay = 0;  // word 89
+  uint32_t mode = 0;          // word 34
+  uint32_t rows = 4;          // word 26
+  uint32_t cols = 8;          // word 27
+};
+
+/// One cycle of the built-in layout's firmware header flow (DISPHEADER, format "H"): "HDR0",
+/// batch, time tag 1000 + batch and the fields; odd batches use the second half.
+inline Bytes dispHeaderCycle(const DspHeaderFields& f) {
+  Bytes header(4096, 0);
+  std::memcpy(header.data() + 16, "HDR0", 4);
+  putU32(header, 24 * 4, f.batch);
+  putU32(header, 25 * 4, 1000 + f.batch);
+  putU32(header, 26 * 4, f.rows);
+  putU32(header, 27 * 4, f.cols);
+  putU32(header, 34 * 4, f.mode);
+  putU32(header, 89 * 4, f.secondsOfDay);
+  return cycleBlocks(0x56004000 + (f.batch % 2) * 0x1000, sourceDsp, header);
+}
+
+/// Batches first..last, each a firmware header (time of day counting up from `secondsOfDay`)
+/// and one 4096-byte F-SUM cycle whose bytes depend on the batch.
+inline Bytes headerAndSignalBatches(uint32_t first, uint32_t last, uint32_t secondsOfDay = 37815) {
+  Bytes recording;
+  for (uint32_t batch = first; batch <= last; ++batch) {
+    append(recording, dispHeaderCycle({batch, secondsOfDay + batch - first}));
+    Bytes signal(4096);
+    for (size_t i = 0; i < signal.size(); ++i) signal[i] = static_cast<uint8_t>(i * 7 + batch);
+    append(recording, cycleBlocks(0x80101000 + (batch % 2) * 0x1000000, sourceDsp, signal));
+  }
+  return recording;
+}
