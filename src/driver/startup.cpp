@@ -6,22 +6,13 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <memory>
-#include <sstream>
 #include <string>
-#include <vector>
 
 #include "commandline/commandline.h"
-#include "driver/conversion.h"
+#include "driver/converter.h"
 #include "driver/converter_options.h"
 #include "driver/driver.h"
-#include "driver/source_sequence.h"
-#include "layout/layout.h"
-#include "observers/observers.h"
 #include "platform/platform.h"
-#include "postprocess/postprocess.h"
-#include "soft/soft.h"
-#include "video/video.h"
 
 namespace {
 
@@ -63,32 +54,20 @@ void applyPlaybackPresets(const std::string& program, ConverterQualifiers& q) {
   }
 }
 
-// The layout text lives for the whole run: flow names point into it.
-struct LayoutText {
-  std::string path;
-  std::vector<char> text;
-};
-
-LayoutText chooseLayout(const ConverterQualifiers& q) {
-  LayoutText layout;
+// The layout: tarsel_cfg.json in the working directory unless /json was given, else the /json
+// file, else the built-in text (also for /json without a file name).
+void chooseLayout(const ConverterQualifiers& q, ConverterSettings& settings) {
   std::string file;
   if (!q.json.given() && ::access("tarsel_cfg.json", R_OK) == 0)
     file = "tarsel_cfg.json";
   else if (q.json.given() && !q.json.value.empty())
     file = q.json.value;
-  if (file.empty()) {
-    const char* builtIn = defaultLayoutText();
-    layout.path = "<default>";
-    layout.text.assign(std::strlen(builtIn) + 2048, '\0');
-    std::memcpy(layout.text.data(), builtIn, std::strlen(builtIn));
-    return layout;
-  }
-  layout.path = file;
+  if (file.empty()) return;  // the built-in layout, "<default>"
+  settings.layoutPath = file;
   std::ifstream in(file, std::ios::binary);
   std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  layout.text.assign(content.size() + 2048, '\0');
-  std::memcpy(layout.text.data(), content.data(), content.size());
-  return layout;
+  settings.layoutText.assign(content.size() + 2048, '\0');
+  std::memcpy(settings.layoutText.data(), content.data(), content.size());
 }
 
 ObserverSettings observerSettings(const ConverterQualifiers& q) {
@@ -113,6 +92,27 @@ ObserverSettings observerSettings(const ConverterQualifiers& q) {
   if (s.videoShow && q.videoshow.has_value) s.frameDelay = q.videoshow.value;
   s.trackMode = q.gps.given() ? (q.gps.has_value ? static_cast<int32_t>(q.gps.value) : 1) : -1;
   s.postProcessLevel = q.postprocess.given() ? (q.postprocess.has_value ? q.postprocess.value : 0) : -2;
+  return s;
+}
+
+ConverterSettings converterSettings(const ConverterQualifiers& q) {
+  ConverterSettings s;
+  s.observers = observerSettings(q);
+  s.run.maxBatches = q.max.given() ? static_cast<uint32_t>(q.max.value) : 1000000;
+  s.run.stopOnDamage = q.stop.given();
+  s.run.fastDateFix = q.fixdate.given() && q.analyze.given();
+  s.sources.sourceName = q.binfile.value;
+  s.sources.concatenate =
+      q.concatenate.given() ? (q.concatenate.has_value ? q.concatenate.value : -1) : 0;
+  s.sources.fixdate = q.fixdate.given();
+  s.sources.analyze = q.analyze.given();
+  s.sources.fastDateFix = s.run.fastDateFix;
+  if (q.outfile.given()) s.outfile = q.outfile.value;
+  if (q.rows.given()) s.rows = static_cast<uint32_t>(q.rows.value);
+  if (q.cols.given()) s.cols = static_cast<uint32_t>(q.cols.value);
+  if (q.videoframe.given()) s.frameRate = q.videoframe.value;
+  s.fixSarHeaders = q.fixhr.given();
+  chooseLayout(q, s);
   return s;
 }
 
@@ -148,52 +148,14 @@ int tarselMain(int argc, char** argv) {
   applyPlaybackPresets(program, q);
   if (!options.parse_command_line(argc, argv)) msg::exit_with(1);
 
-  RunSettings run;
-  run.maxBatches = q.max.given() ? static_cast<uint32_t>(q.max.value) : 1000000;
-  run.stopOnDamage = q.stop.given();
-  ObserverSettings settings = observerSettings(q);
-
-  FlowTable table;
-  Observers observers(settings, table);
-  LayoutText layout = chooseLayout(q);
-  msg::info("Configuration file: %s", layout.path.c_str());
-  if (const char* error = loadFlowTable(layout.text.data(), table, observers.layoutTargets())) {
-    msg::fatal("%s: JSON error: %s", layout.path.c_str(), error);
+  Converter converter(converterSettings(q), stopRequested);
+  const ConverterSettings& settings = converter.settings();
+  msg::info("Configuration file: %s", settings.layoutPath.c_str());
+  if (const char* error = converter.loadLayout()) {
+    msg::fatal("%s: JSON error: %s", settings.layoutPath.c_str(), error);
     msg::exit_with(1);  // also when F messages are hidden: there is no table to convert with
   }
-
-  SourceSettings sourceSettings;
-  sourceSettings.sourceName = q.binfile.value;
-  std::string destination = destinationNameFor(sourceSettings.sourceName);
-  observers.display.display_set_avi_name("vcapture_" + destination + ".avi");
-  if (q.outfile.given()) destination = q.outfile.value;
-  observers.destinationName = destination;
-  if (q.rows.given()) observers.values.currentRows = static_cast<uint32_t>(q.rows.value);
-  if (q.cols.given()) observers.values.currentCols = static_cast<uint32_t>(q.cols.value);
-  sourceSettings.concatenate =
-      q.concatenate.given() ? (q.concatenate.has_value ? q.concatenate.value : -1) : 0;
-  sourceSettings.fixdate = q.fixdate.given();
-  sourceSettings.analyze = q.analyze.given();
-  SourceSequence sources(sourceSettings, observers);
-  sources.prepareSources();
-  sources.openFirstSource(destination);
-
-  if (settings.videoSave) observers.display.display_save_on();
-  if (q.videoframe.given()) observers.display.display_set_frame_rate(q.videoframe.value);
+  converter.openSources();
   platform::installInterruptHandler(&stopRequested);
-  if (!settings.firmwareHeader) observers.values.currentHeaderObserver = &observers.softHeaderObserver;
-
-  SoftDecoder decoder;
-  observers.decoder = &decoder;
-  PostProcessState postProcess(decoder, observers.values.signalCopy,
-                               observers.values.signalCopyLength);
-  postProcess.setLastSourceName(&observers.lastSourceName);
-  postProcess.setUpPostProcess(settings.postProcessLevel);
-  if (q.fixhr.given()) postProcess.setFixSarHeaders(true);
-  run.fastDateFix = q.fixdate.given() && q.analyze.given();
-  sourceSettings.fastDateFix = run.fastDateFix;
-
-  Conversion conversion(run, table, observers, sources, stopRequested);
-  conversion.setPostProcess(&postProcess);
-  return conversion.runConversion();
+  return converter.run();
 }
