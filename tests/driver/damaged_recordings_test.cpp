@@ -1,0 +1,73 @@
+// Whole conversions over damaged recordings: every input the conversion fuzz target keeps in
+// fuzz/corpus/conversion (seeds and inputs that once crashed or hung) is converted the way the
+// target converts it, with post-processing, track, /examine=7, /zero and /hsynch. Under the
+// sanitizer build this is the regression suite for faults the fuzzer found.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "../../fuzz/conversion_run.h"
+#include "support/recording.h"
+#include "support/test_support.h"
+
+namespace {
+
+std::vector<std::filesystem::path> corpusFiles() {
+  std::vector<std::filesystem::path> files;
+  auto folder = std::filesystem::path(TARSEL_SOURCE_DIR) / "fuzz" / "corpus" / "conversion";
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    if (entry.is_regular_file()) files.push_back(entry.path());
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+class DamagedRecording : public ::testing::TestWithParam<std::filesystem::path> {
+ protected:
+  void SetUp() override {
+    previousDirectory = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+  }
+  void TearDown() override { std::filesystem::current_path(previousDirectory); }
+
+  /// Converts the recording; answers the exit status an F message asked for, or -1.
+  int convert(const Bytes& recording) {
+    msg::init("tarsel", 0);
+    try {
+      damaged::convertRecording(recording.data(), recording.size());
+    } catch (const ExitCalled& exit) {
+      return exit.status;
+    }
+    return -1;
+  }
+
+  CapturedMessages messages{0};
+  TempDir dir;
+  std::filesystem::path previousDirectory;
+};
+
+std::string testName(const ::testing::TestParamInfo<std::filesystem::path>& info) {
+  std::string name = info.param.filename().string();
+  for (char& c : name)
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  return name;
+}
+
+}  // namespace
+
+TEST_P(DamagedRecording, ConvertsToTheEndOrStopsWithStatusOne) {
+  Bytes recording = readFile(GetParam().string());
+  ASSERT_FALSE(recording.empty());
+  int status = convert(recording);
+  if (status == -1)
+    EXPECT_NE(messages.all.find(": Done ("), std::string::npos) << messages.all;
+  else
+    EXPECT_EQ(status, 1);
+  // Whatever the damage, the destination is opened before the first block is read.
+  EXPECT_NE(messages.all.find("Destination: _19-05-17-10-30-00_1-cv.out"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(FuzzCorpus, DamagedRecording, ::testing::ValuesIn(corpusFiles()), testName);
