@@ -1,8 +1,10 @@
 // One whole conversion over a damaged recording, set up the way start-up does it, with every
 // check and product that needs no display switched on (/postprocess, /gps=0, /examine=7, /zero,
-// /hsynch). Shared by the conversion fuzz target and the driver test that replays its corpus.
-// The recording's last bytes (which stay part of it) choose /hfw, the /zero value and whether
-// and where it is split into numbered files, so blocks straddle file boundaries.
+// /hsynch, /videoout). Shared by the conversion fuzz target and the driver test that replays its
+// corpus. The recording's last bytes (which stay part of it) choose /hfw, /fixhr, the /zero
+// value, the post-process level (5 and more add the signal checks), sometimes the saving gates
+// (/posbug, /fromstby, /sar, /onlysw, /onlydsp, /nosignal, /bstart), and whether and where it
+// is split into numbered files, so blocks straddle file boundaries.
 // Runs in the working directory, where the products are written.
 #pragma once
 
@@ -10,14 +12,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <vector>
+#include <utility>
 
-#include "driver/conversion.h"
-#include "driver/source_sequence.h"
-#include "layout/layout.h"
-#include "observers/observers.h"
-#include "postprocess/postprocess.h"
-#include "soft/soft.h"
+#include "driver/converter.h"
 
 namespace damaged {
 
@@ -29,19 +26,26 @@ inline std::string sourceName(unsigned index) {
 /// What a recording's last bytes choose for its run.
 struct Choices {
   bool firmwareHeader = false;
+  bool fixSarHeaders = false;
   unsigned files = 1;
   int32_t zero = 0;
+  int32_t postProcessLevel = 0;
+  uint8_t gates = 0;  // bit 7 set: bits 0 to 6 switch the saving gates on
   size_t cuts[2] = {};
 };
 
 inline Choices choose(const uint8_t* data, size_t size) {
   Choices c;
-  if (size < 4) return c;
+  if (size < 6) return c;
   uint8_t flags = data[size - 1];
   c.firmwareHeader = flags & 1;
-  c.files = 1 + (flags >> 1) % 3;
+  c.files = 1 + ((flags >> 1) & 3) % 3;
   static const int32_t zeros[] = {0, 1, 4, 64, -1, -16, -256, 2};
   c.zero = zeros[(flags >> 3) & 7];
+  c.fixSarHeaders = flags & 0x40;
+  static const int32_t levels[] = {0, -1, 5, 21};
+  c.postProcessLevel = levels[data[size - 5] & 3];
+  c.gates = data[size - 6] & 0x80 ? data[size - 6] : 0;
   c.cuts[0] = (size_t{data[size - 2]} << 8 | data[size - 3]) * size >> 16;
   c.cuts[1] = c.cuts[0] + (size - c.cuts[0]) * data[size - 4] / 256;
   return c;
@@ -75,43 +79,33 @@ inline ObserverSettings observerSettings(const Choices& c) {
   s.zeroGiven = true;
   s.zero = c.zero;
   s.examine = 7;
+  s.videoOut = true;       // /videoout: every VIDEO frame is saved
   s.trackMode = 0;         // /gps=0
-  s.postProcessLevel = 0;  // /postprocess
+  s.postProcessLevel = c.postProcessLevel;
+  s.posbug = c.gates & 1;
+  s.fromstby = c.gates & 2;
+  s.sar = c.gates & 4;
+  s.onlysw = c.gates & 8;
+  s.onlydsp = c.gates & 0x10;
+  s.nosignal = c.gates & 0x20;
+  s.bstartGiven = c.gates & 0x40;
+  s.bstart = 1001;
   return s;
 }
 
-/// Converts the `files` written by writeSources with the built-in layout and a destination.
-/// An F message ends the run through the message module's exit handler.
+/// Converts the `files` written by writeSources with the built-in layout and a destination,
+/// as start-up does. An F message ends the run through the message module's exit handler.
 inline void convert(const Choices& choices, unsigned files) {
-  ObserverSettings settings = observerSettings(choices);
-  RunSettings run;
-  FlowTable table;
-  Observers observers(settings, table);
-  std::string layoutText(defaultLayoutText());
-  std::vector<char> layout(layoutText.begin(), layoutText.end());
-  layout.resize(layout.size() + 2048, '\0');
-  if (loadFlowTable(layout.data(), table, observers.layoutTargets()) != nullptr) return;
-
-  SourceSettings sourceSettings;
-  sourceSettings.sourceName = sourceName(1);
-  sourceSettings.concatenate = files > 1 ? -1 : 0;
-  std::string destination = destinationNameFor(sourceSettings.sourceName);
-  observers.destinationName = destination;
-  SourceSequence sources(sourceSettings, observers);
-  sources.prepareSources();
-  sources.openFirstSource(destination);
-  if (!settings.firmwareHeader) observers.values.currentHeaderObserver = &observers.softHeaderObserver;
-
-  SoftDecoder decoder;
-  observers.decoder = &decoder;
-  PostProcessState postProcess(decoder, observers.values.signalCopy,
-                               observers.values.signalCopyLength);
-  postProcess.setLastSourceName(&observers.lastSourceName);
-  postProcess.setUpPostProcess(settings.postProcessLevel);
+  ConverterSettings settings;
+  settings.observers = observerSettings(choices);
+  settings.sources.sourceName = sourceName(1);
+  settings.sources.concatenate = files > 1 ? -1 : 0;
+  settings.fixSarHeaders = choices.fixSarHeaders;
   std::atomic<bool> stop{false};
-  Conversion conversion(run, table, observers, sources, stop);
-  conversion.setPostProcess(&postProcess);
-  conversion.runConversion();
+  Converter converter(std::move(settings), stop);
+  if (converter.loadLayout() != nullptr) return;
+  converter.openSources();
+  converter.run();
 }
 
 /// Writes the recording into the working directory and converts it.

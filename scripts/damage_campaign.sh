@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
-# Damage campaign: writes damaged synthetic recordings with tarsel-synth and converts each with a
-# sanitizer build of tarsel, with and without /hfw. A run passes when it ends in time with status
-# 0 or 1 and printed no sanitizer report. Failing cases are kept with their command lines.
+# Damage campaign: writes damaged synthetic recordings with tarsel-synth (bit flips at several
+# rates, truncated, missing and duplicated blocks, cut ends, stray bytes, a second source, headers
+# without "HDR0", damaged S-Block ends, split into files that blocks straddle) and converts each
+# with a sanitizer build of tarsel: /concatenate /gps /examine=7 and a post-process level, with and
+# without /hfw. A run passes when it ends in time with status 0 or 1 and printed no sanitizer
+# report. Failing cases are kept with the recording, the commands and what tarsel printed.
 #
 #   cmake -S . -B build-fuzz-asan -DTARSEL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 #   cmake --build build-fuzz-asan --target tarsel tarsel-synth -j2
-#   scripts/damage_campaign.sh [-b build-dir] [-s first-seed] [-n seeds] [-t timeout] [-k keep-dir]
+#   scripts/damage_campaign.sh [-b build-dir] [-s first-seed] [-n seeds] [-m most-batches]
+#                              [-t timeout-seconds] [-k keep-dir]
 #
 # Not part of CI: a few hundred runs take a while under the sanitizers.
 set -u
@@ -15,15 +19,17 @@ build=$root/build-fuzz-asan
 firstSeed=1
 seeds=10
 limit=60
+mostBatches=10
 keep=""
-while getopts "b:s:n:t:k:h" option; do
+while getopts "b:s:n:m:t:k:h" option; do
   case $option in
     b) build=$OPTARG ;;
     s) firstSeed=$OPTARG ;;
     n) seeds=$OPTARG ;;
+    m) mostBatches=$OPTARG ;;
     t) limit=$OPTARG ;;
     k) keep=$OPTARG ;;
-    *) sed -n '2,10p' "$0"; exit 2 ;;
+    *) sed -n '2,14p' "$0"; exit 2 ;;
   esac
 done
 synth=$build/tarsel-synth
@@ -61,6 +67,7 @@ faultsFor() {
     sblock-end) echo "--fault sblock-end:at=$at,sblock=$(pick sblocks)" ;;
     unknown) echo "--fault unknown-address:at=$at,address=$((RANDOM * 65536)),count=$((1 + RANDOM % 3))" ;;
     hole) echo "--fault batch-hole:at=$at,count=$((1 + RANDOM % 5))" ;;
+    data-bytes) ;;  # written after the recording: see damageData
     mixed)
       echo "--fault truncated-block:at=$at,flow=$flow,bytes=$((1 + RANDOM % 271))" \
         "--fault sblock-end:at=$(((at + 1) % 3)),sblock=$(pick sblocks)" \
@@ -70,8 +77,26 @@ faultsFor() {
 }
 sources=(0x56 0x53 0x33 0x41 0x01)
 kinds=(flips-1e-6 flips-1e-5 flips-1e-4 flips-1e-3 flips-1e-2 truncated missing duplicated
-       cut-end stray second no-hdr0 sblock-end unknown hole mixed)
+       cut-end stray second no-hdr0 sblock-end unknown hole mixed data-bytes)
+extras=("/postprocess" "/postprocess" "/postprocess=21" "/postprocess=5 /zero=4 /hsynch"
+        "/postprocess /zero=-1" "/postprocess=21 /zero=0")
 modes=(rws/mprf gm/lprf:1,sar/agr_long sar/agr_long:2,rws/mprf vs/hprf:1,gmti/lprfnc)
+
+# Overwrites random bytes of block data (never a block header, which would end the scan early),
+# so the decoders see damaged lengths, names and values; files are `split` bytes long each.
+damageData() {
+  local dir=$1 split=$2 count=$((1 + RANDOM % 64)) total=0 file size k g index
+  for file in "$dir"/*.rec; do total=$((total + $(stat -c %s "$file"))); done
+  for ((k = 0; k < count; k++)); do
+    g=$(((RANDOM * 32768 + RANDOM) % total))
+    [ $((g % 272)) -lt 16 ] && g=$((g + 16))
+    [ $g -lt $total ] || continue
+    index=$((g / split + 1))
+    file=$(ls "$dir"/*_"$index".rec)
+    printf "\\$(printf %03o $((RANDOM % 256)))" |
+      dd of="$file" bs=1 seek=$((g % split)) conv=notrunc status=none
+  done
+}
 
 # Keeps a failing case: the recording, the command and what it printed.
 keepCase() {
@@ -86,8 +111,8 @@ keepCase() {
 convert() {
   local name=$1 dir=$2 first=$3; shift 3
   local status
-  (cd "$dir" && timeout -k 5 "$limit" "$tarsel" "$first" /concatenate /postprocess /gps \
-      /examine=7 "$@" >stdout.txt 2>stderr.txt)
+  (cd "$dir" && timeout -k 5 "$limit" "$tarsel" "$first" /concatenate /gps /examine=7 "$@" \
+      >stdout.txt 2>stderr.txt)
   status=$?
   runs=$((runs + 1))
   if [ $status -eq 124 ] || [ $status -eq 137 ]; then
@@ -105,9 +130,12 @@ for ((seed = firstSeed; seed < firstSeed + seeds; seed++)); do
   for kind in "${kinds[@]}"; do
     dir=$work/case
     rm -rf "$dir" && mkdir -p "$dir"
-    batches=$((3 + RANDOM % 8))
+    batches=$((3 + RANDOM % (mostBatches - 2)))
     shape=(--no-bulky)
-    [ $((RANDOM % 3)) -eq 0 ] && shape=(--rows $((1 + RANDOM % 4)) --cols $((16 * (1 + RANDOM % 4))) --video-every 0)
+    case $((RANDOM % 4)) in
+      0) shape=(--rows $((1 + RANDOM % 4)) --cols $((16 * (1 + RANDOM % 4))) --video-every 0) ;;
+      1) shape=(--rows $((1 + RANDOM % 32)) --cols $((16 * (1 + RANDOM % 16))) --video-every $((1 + RANDOM % 3))) ;;
+    esac
     split=$((2000 + RANDOM * 4 % 120000))
     # shellcheck disable=SC2046
     arguments=(--seed "$seed" --batches "$batches" "${shape[@]}" --split-bytes "$split"
@@ -119,9 +147,12 @@ for ((seed = firstSeed; seed < firstSeed + seeds; seed++)); do
       continue
     fi
     echo "tarsel-synth ${arguments[*]}" >"$dir/synth-command.txt"
+    [ "$kind" = data-bytes ] && damageData "$dir" "$split"
     first=$(cd "$dir" && ls -- *_1.rec)
-    convert "seed$seed-$kind-hfw" "$dir" "$first" /hfw
-    convert "seed$seed-$kind" "$dir" "$first"
+    # Signal checks need a post-process level of 5 or more; /zero and /hsynch add their checks.
+    extra=($(pick extras))
+    convert "seed$seed-$kind-hfw" "$dir" "$first" /hfw "${extra[@]}"
+    convert "seed$seed-$kind" "$dir" "$first" "${extra[@]}"
   done
   echo "seed $seed: $runs runs, $failures failures"
 done
