@@ -40,6 +40,7 @@ int Converter::run() {
     observers_.values.currentHeaderObserver = &observers_.softHeaderObserver;
   observers_.decoder = &decoder_;
   postProcess_.setLastSourceName(&observers_.lastSourceName);
+  postProcess_.setSignalCopyFilled(&observers_.values.signalCopyFilled);
   postProcess_.setUpPostProcess(settings_.observers.postProcessLevel);
   if (settings_.fixSarHeaders) postProcess_.setFixSarHeaders(true);
   Conversion conversion(settings_.run, table_, observers_, sources_, stopRequested_);

@@ -135,6 +135,7 @@ void FlowObserver::checkSignal(const Flow& flow) {
     if (!values.signalCopy) values.signalCopy = std::make_unique<uint8_t[]>(signalCopySize);
     values.signalCopyLength = std::min(flow.extent, signalCopySize);
     std::memcpy(values.signalCopy.get(), flow.data, values.signalCopyLength);
+    values.signalCopyFilled = std::max(values.signalCopyFilled, values.signalCopyLength);
   }
 }
 

@@ -66,6 +66,7 @@ struct RunValues {
   HeaderObserver* currentHeaderObserver = nullptr;
   std::unique_ptr<uint8_t[]> signalCopy;  // 4 MiB once allocated
   uint32_t signalCopyLength = 0;
+  uint32_t signalCopyFilled = 0;          // the most bytes any copy filled; zeros beyond
   std::unique_ptr<uint8_t[]> aesaTxCopy, aesaRxCopy, extLinkCopy;  // 32 KiB each
   const uint8_t* latestAesaTx = nullptr;
   const uint8_t* latestAesaRx = nullptr;

@@ -66,6 +66,9 @@ class PostProcessState {
   const char* sourceText() const;
   /// Switches the SAR header fix of "DSPHDRIN" copies on or off (/fixhr).
   void setFixSarHeaders(bool on) { fixSarHeaders_ = on; }
+  /// The most bytes any F-SUM copy has filled (the buffer is zero beyond); must outlive this
+  /// object. Null: the whole buffer may hold data.
+  void setSignalCopyFilled(const uint32_t* bytes) { signalCopyFilled_ = bytes; }
   /// Writes the block counts (I) and the corrupted signal block count (E).
   void reportPostProcess();
 
@@ -150,6 +153,7 @@ class PostProcessState {
   SoftDecoder& decoder_;
   const std::unique_ptr<uint8_t[]>& signalCopy_;
   const uint32_t& signalCopyLength_;
+  const uint32_t* signalCopyFilled_ = nullptr;
 
   int32_t level_ = -2;
   bool standby_ = false;

@@ -103,11 +103,14 @@ void PostProcessState::compareWithFpga(const char* name, uint32_t batch, uint32_
                signalCopyLength_);
   if (samples == 0) return;
   // The comparison runs over the whole matrix: past the latest copy the buffer still holds what
-  // earlier F-SUM cycles left there (zeros at first), and samples past the block read as 0.
-  // Where both read 0 nothing can differ, so the walk ends there.
+  // earlier F-SUM cycles left there (zeros past the most any of them filled), and samples past
+  // the block read as 0. Where both read 0 nothing can differ, so the walk ends there; walking
+  // on would cost every tiny block of a damaged record a scan of the whole buffer.
   std::span<const uint8_t> copy(signalCopy_.get(), signalCopyCapacity);
+  uint64_t filled = signalCopyFilled_ ? std::min(*signalCopyFilled_, signalCopyCapacity)
+                                      : signalCopyCapacity;
   uint64_t blockWords = payload.size() > fpgaSamplesAt ? (payload.size() - fpgaSamplesAt) / 4 : 0;
-  uint64_t count = std::min<uint64_t>(samples, std::max<uint64_t>(blockWords, copy.size() / 4));
+  uint64_t count = std::min<uint64_t>(samples, std::max(blockWords, (filled + 3) / 4));
   for (uint64_t i = 0; i < count; ++i) {
     uint32_t dsp = u32At(payload, fpgaSamplesAt + 4 * i);
     uint32_t fpga = u32At(copy, 4 * i);
