@@ -1,5 +1,6 @@
 #include "driver/conversion.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -114,6 +115,15 @@ Conversion::Step Conversion::onBadHeader() {
   return Step::next;
 }
 
+// Each clone has storage of the flow's full size; damaged source bytes could otherwise clone
+// every flow for each of 255 sources (gigabytes). Blocks of further sources count as unrecognised.
+bool Conversion::canClone(const Flow& templateFlow) const {
+  auto sameFlow = [&](const std::unique_ptr<Flow>& f) {
+    return f->name == templateFlow.name && f->base == templateFlow.base;
+  };
+  return size_t(std::count_if(table_.begin(), table_.end(), sameFlow)) < maxFlowSources;
+}
+
 Flow* Conversion::cloneFlow(const Flow& templateFlow, uint32_t sourceId, uint32_t address) {
   auto clone = std::make_unique<Flow>();
   clone->firmware = templateFlow.firmware;
@@ -133,7 +143,8 @@ Flow* Conversion::cloneFlow(const Flow& templateFlow, uint32_t sourceId, uint32_
 void Conversion::dispatch(uint32_t address, uint8_t sourceTag, uint8_t sourceId) {
   FlowMatch match = index_.find(address, sourceId);
   Flow* flow = match.flow;
-  if (!flow && match.templateFlow) flow = cloneFlow(*match.templateFlow, sourceId, address);
+  if (!flow && match.templateFlow && canClone(*match.templateFlow))
+    flow = cloneFlow(*match.templateFlow, sourceId, address);
   if (!flow) {
     auto [entry, isNew] = unrecognizedAddresses_.try_emplace(address, 0);
     entry->second++;

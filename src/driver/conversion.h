@@ -16,6 +16,8 @@ class PostProcessState;
 constexpr uint32_t blockHeaderSize = 16;
 constexpr uint32_t blockDataSize = 256;
 constexpr uint8_t blockMarker[6] = {0x5B, 0x53, 0x41, 0x14, 0x54, 0x5D};
+/// Records one flow may have: the layout's and its per-source clones.
+constexpr size_t maxFlowSources = 8;
 
 struct RunSettings {
   uint32_t maxBatches = 1000000;
@@ -41,6 +43,7 @@ class Conversion {
   Step scanOne();
   Step onBadHeader();
   void dispatch(uint32_t address, uint8_t sourceTag, uint8_t sourceId);
+  bool canClone(const Flow& templateFlow) const;
   Flow* cloneFlow(const Flow& templateFlow, uint32_t sourceId, uint32_t address);
   void closeCycle(Flow& flow);
   void endOfRun();

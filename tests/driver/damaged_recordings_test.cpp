@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "../../fuzz/conversion_run.h"
+#include "driver/conversion_fixture.h"
 #include "postprocess/pp_records.h"
 #include "support/recording.h"
 #include "support/test_support.h"
@@ -100,4 +101,24 @@ TEST_F(DamagedSignalRecord, ThousandsOfEmptySumBlocksAfterAShortFpgaCopyConvertQ
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
   EXPECT_NE(messages.all.find("SUM 1001(1): FPGA[4096,4096] too small 256\n"), std::string::npos);
   EXPECT_EQ(messages.all.find("mismatch"), std::string::npos);
+}
+
+using DamagedSourceBytes = ConversionFixture;
+
+TEST_F(DamagedSourceBytes, AFlowTakesAtMostEightSourcesAndCountsTheRestAsUnrecognised) {
+  // Every clone has storage of the flow's full size: a recording whose source bytes are
+  // damaged once made clones of every flow for each of 255 sources (5 GiB for 1.6 MB).
+  loadLayout("", nullptr);
+  size_t layoutRecords = table.size();
+  Bytes recording;
+  for (uint8_t source = 1; source <= 20; ++source) append(recording, filledBlock(0x80000000, source, 7));
+  convert({recording});
+  EXPECT_EQ(table.size(), layoutRecords + maxFlowSources - 1);
+  for (uint8_t source = 2; source <= 8; ++source)
+    EXPECT_NE(lines().find("Flow: F-HDR@" + std::to_string(source) + " b=0x80000000"),
+              std::string::npos);
+  EXPECT_EQ(lines().find("Flow: F-HDR@9 "), std::string::npos);
+  EXPECT_NE(lines().find("tarsel-W: Unrecognized flow: 1\ntarsel-W:   @80000000: 12\n"),
+            std::string::npos)
+      << lines();
 }
