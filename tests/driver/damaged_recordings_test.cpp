@@ -1,7 +1,8 @@
 // Whole conversions over damaged recordings: every input the conversion fuzz target keeps in
 // fuzz/corpus/conversion (seeds and inputs that once crashed or hung) is converted the way the
-// target converts it, with post-processing, track, /examine=7, /zero and /hsynch. Under the
-// sanitizer build this is the regression suite for faults the fuzzer found.
+// target converts it, with post-processing, track, /examine=7, /zero and /hsynch; under the
+// sanitizer build this is the regression suite for what the fuzzer finds. Then recordings whose
+// damage once cost minutes or gigabytes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -111,7 +112,8 @@ TEST_F(DamagedSourceBytes, AFlowTakesAtMostEightSourcesAndCountsTheRestAsUnrecog
   loadLayout("", nullptr);
   size_t layoutRecords = table.size();
   Bytes recording;
-  for (uint8_t source = 1; source <= 20; ++source) append(recording, filledBlock(0x80000000, source, 7));
+  for (uint8_t source = 1; source <= 20; ++source)
+    append(recording, filledBlock(0x80000000, source, 7));
   convert({recording});
   EXPECT_EQ(table.size(), layoutRecords + maxFlowSources - 1);
   for (uint8_t source = 2; source <= 8; ++source)
