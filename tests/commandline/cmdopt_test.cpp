@@ -1,5 +1,6 @@
 // The qualifier engine on the converter's own declarations and on small option sets.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -28,7 +29,9 @@ using ConverterTable = ConverterQualifiers;
 /// A file in the temporary directory, removed at the end of the test.
 struct TempFile {
   explicit TempFile(const std::string& name, const std::string& content = "x")
-      : path((fs::temp_directory_path() / ("cmdopt_test_" + name)).string()) {
+      // The process id keeps test programs that run side by side off each other's files.
+      : path((fs::temp_directory_path() /
+              ("cmdopt_test_" + std::to_string(::getpid()) + "_" + name)).string()) {
     std::ofstream(path) << content;
   }
   ~TempFile() { fs::remove(path); }
@@ -244,7 +247,8 @@ TEST_F(ConverterLine, BasedirChangesTheWorkingDirectoryDuringTheScan) {
   fs::path before = fs::current_path();
   fs::path dir = fs::temp_directory_path();
   msg::set_threshold(1);
-  EXPECT_TRUE(parse({"//b", dir.c_str(), "cmdopt_test_source.rec"}));
+  std::string sourceName = fs::path(source.path).filename().string();
+  EXPECT_TRUE(parse({"//b", dir.c_str(), sourceName.c_str()}));
   EXPECT_EQ(fs::current_path(), fs::canonical(dir));
   fs::current_path(before);
   EXPECT_EQ(messages.err, "-i: cmdopt::chdir() to " + dir.string() + "\n");
