@@ -16,7 +16,6 @@ namespace {
 constexpr uint32_t signalCopySize = 4u << 20;
 constexpr uint32_t captureSize = 32u << 10;
 constexpr uint32_t trailingZeroLimit = 512;
-constexpr uint32_t dspSourceId = 0x33;
 constexpr uint32_t eifSourceId = 0x53;
 constexpr uint32_t extLinkEnd = 0xA5A5A5A5;
 constexpr uint32_t extLinkMarker = 0x5A5A5A5A;
