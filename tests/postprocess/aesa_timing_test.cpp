@@ -125,14 +125,7 @@ std::string frequencies(const std::string& line) {
 
 class AesaTiming : public ::testing::Test {
  protected:
-  void SetUp() override {
-    previousDir_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_.path());
-  }
-  void TearDown() override {
-    msg::set_context(nullptr);
-    std::filesystem::current_path(previousDir_);
-  }
+  void TearDown() override { msg::set_context(nullptr); }
   void analyse(const Bytes& timer, const Bytes* tx = nullptr, const Bytes* rx = nullptr,
                const Bytes* ext = nullptr) {
     auto optional = [](const Bytes* b) { return b ? view(*b) : AesaBytes(); };
@@ -154,8 +147,7 @@ class AesaTiming : public ::testing::Test {
   }
 
   const std::string timerName = "timer-d-cv.out.txt", antPosName = "ant_pos-d-cv.out.txt";
-  TempDir dir_;
-  std::filesystem::path previousDir_;
+  WorkInTempDir dir_;
   CapturedMessages messages_;
   std::string destination_ = "d-cv.out", lastSource_ = "last.rec";
   AesaTimingAnalysis analysis_{destination_, lastSource_};

@@ -94,14 +94,7 @@ const char* const titleLine =
 
 class FlightTrackTest : public testing::Test {
  protected:
-  void SetUp() override {
-    previousDir_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_.path());
-  }
-  void TearDown() override {
-    msg::set_context(nullptr);
-    std::filesystem::current_path(previousDir_);
-  }
+  void TearDown() override { msg::set_context(nullptr); }
   void point(const Bytes& block, int32_t mode, uint32_t batch = 7, uint32_t radarMode = 4) {
     track_.trackPoint(block.data(), block.size(), mode, batch, radarMode);
   }
@@ -114,8 +107,7 @@ class FlightTrackTest : public testing::Test {
   }
 
   const std::string textName = "track-a-cv.out.txt", gpxName = "track-a-cv.out.gpx";
-  TempDir dir_;
-  std::filesystem::path previousDir_;
+  WorkInTempDir dir_;
   CapturedMessages messages_;
   std::string destination_ = "a-cv.out", lastSource_ = "last.rec";
   FlightTrack track_{destination_, lastSource_};

@@ -115,3 +115,21 @@ inline Bytes headerAndSignalBatches(uint32_t first, uint32_t last, uint32_t seco
   }
   return recording;
 }
+
+/// A temporary directory that is the working directory while the object lives (products write
+/// their files into the working directory).
+class WorkInTempDir {
+ public:
+  WorkInTempDir() : previous_(std::filesystem::current_path()) {
+    std::filesystem::current_path(dir_.path());
+  }
+  ~WorkInTempDir() {
+    std::error_code ignored;
+    std::filesystem::current_path(previous_, ignored);
+  }
+  const std::filesystem::path& path() const { return dir_.path(); }
+
+ private:
+  std::filesystem::path previous_;
+  TempDir dir_;
+};
