@@ -1,4 +1,4 @@
-// tarsel-synth: writes a synthetic recording and its manifest.
+// tarsel-synth: writes a synthetic recording, its manifest and, when asked, its cycle map.
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -32,6 +32,14 @@ int main(int argc, char** argv) {
   if (!out.flush()) {
     std::fprintf(stderr, "tarsel-synth: cannot write %s\n", manifestPath.c_str());
     return 1;
+  }
+  if (!scenario.cycleMapPath.empty()) {
+    std::ofstream map(scenario.cycleMapPath, std::ios::binary);
+    map << synth::cycleMapLines(manifest);
+    if (!map.flush()) {
+      std::fprintf(stderr, "tarsel-synth: cannot write %s\n", scenario.cycleMapPath.c_str());
+      return 1;
+    }
   }
   if (!scenario.quiet) {
     double mib = manifest.totalBytes / 1048576.0;

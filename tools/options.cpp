@@ -178,6 +178,7 @@ std::string applyOption(Scenario& s, const std::string& key, const std::string& 
   if (key == "stem") return (s.stem = value), "";
   if (key == "extension") return (s.extension = value), "";
   if (key == "manifest") return (s.manifestPath = value), "";
+  if (key == "cycle-map") return (s.cycleMapPath = value), "";
   if (key == "no-bulky") return (s.noBulky = value != "false"), "";
   if (key == "quiet") return (s.quiet = value != "false"), "";
   if (key == "flows") return (s.onlyFlows = split(value, ',')), "";
@@ -347,6 +348,8 @@ Files
   --split-bytes N[K|M|G]  start the next file after N bytes (blocks straddle files)
   --split-batches N    start the next file every N batches
   --manifest FILE      manifest path (default <out>/<first file>.manifest.json)
+  --cycle-map FILE     also write one JSON line per cycle: flow, source, cycle number, whether it
+                       is complete, the stream offsets of its blocks and of the block that closes it
   --quiet              print nothing but errors
 
 Faults (repeatable): --fault KIND[:key=value,...]; "at" is the batch iteration (from 0,

@@ -85,6 +85,7 @@ struct Scenario {
   uint32_t firstIndex = 1;
   std::string extension = "rec";
   std::string manifestPath;  // default <first file>.manifest.json
+  std::string cycleMapPath;  // --cycle-map: where every cycle's blocks lie (recorded only when set)
   std::vector<FaultOption> faults;
   bool quiet = false;
 };
@@ -139,6 +140,18 @@ struct FileRecord {
   uint64_t start = 0;  // stream offset of its first byte
 };
 
+/// One cycle as written: where its recorder blocks lie in the whole stream.
+struct CycleRecord {
+  std::string flow;
+  uint8_t sourceId = 0;
+  uint32_t cycle = 0;    // 0, 1, ... per flow and source
+  uint32_t address = 0;  // start address of the half it was written to
+  uint32_t bytes = 0;
+  bool complete = true;  // every block from 0 to the highest written one is present
+  std::vector<uint64_t> blocks;  // stream offsets, in writing order (a repeated block twice)
+  int64_t close = -1;    // first block of the next cycle of the flow and source; -1: none
+};
+
 /// What was written.
 struct Manifest {
   std::vector<FileRecord> files;
@@ -155,6 +168,7 @@ struct Manifest {
   std::map<std::string, uint32_t> softBlocks;  // S-Blocks written, by name
   std::map<std::string, std::string> skippedFlows;  // flow -> reason
   std::vector<FaultRecord> faults;
+  std::vector<CycleRecord> cycles;  // filled only when the scenario names a cycle map
   double seconds = 0;
 };
 
@@ -162,6 +176,8 @@ struct Manifest {
 std::string writeRecording(const Scenario& scenario, Manifest& manifest);
 /// The manifest as JSON text.
 std::string manifestJson(const Scenario& scenario, const Manifest& manifest);
+/// The cycle map: one JSON line per cycle that has at least one block.
+std::string cycleMapLines(const Manifest& manifest);
 /// Position in a file of the sequence: index into manifest.files and offset within it.
 std::pair<size_t, uint64_t> filePosition(const Manifest& manifest, uint64_t streamOffset);
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -209,6 +210,21 @@ class RecordingWriter {
   uint64_t flipRng_ = 0;
   uint64_t nextFlipBit_ = UINT64_MAX;
   FaultRecord* flipRecord_ = nullptr;
+};
+
+/// Collects the cycle map while the blocks are written (does nothing without a list to fill).
+class CycleMapper {
+ public:
+  explicit CycleMapper(std::vector<CycleRecord>* cycles) : cycles_(cycles) {}
+  /// A cycle queued for writing; answers its number in the map, or -1 when no map is kept.
+  int32_t open(const std::string& flow, uint8_t sourceId, uint32_t address, uint32_t bytes, bool complete);
+  /// A block of cycle `cycle` (from open) is written at stream offset `offset`.
+  void block(int32_t cycle, uint64_t offset);
+
+ private:
+  std::vector<CycleRecord>* cycles_;
+  std::map<std::pair<std::string, uint8_t>, uint32_t> numbers_;   // next cycle number
+  std::map<std::pair<std::string, uint8_t>, size_t> lastStarted_;  // latest cycle whose first block is out
 };
 
 /// A parsed JSON value (enough for scenario files and manifests).

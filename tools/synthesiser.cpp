@@ -31,6 +31,7 @@ struct CycleJob {
   int32_t markBlock = -1;   // block whose stream position a fault record wants
   uint32_t markByte = 0;    // byte within that recorder block
   size_t fault = 0;         // index into the manifest's faults
+  int32_t mapped = -1;      // its entry in the cycle map
   uint32_t blocks() const { return (length + blockDataSize - 1) / blockDataSize; }
 };
 
@@ -69,7 +70,8 @@ std::string hex(uint32_t v) {
 class Synthesiser {
  public:
   Synthesiser(const Scenario& scenario, Manifest& manifest)
-      : sc_(scenario), m_(manifest), writer_(scenario, manifest), flows_(builtInFlows()) {}
+      : sc_(scenario), m_(manifest), writer_(scenario, manifest), flows_(builtInFlows()),
+        mapper_(scenario.cycleMapPath.empty() ? nullptr : &manifest.cycles) {}
 
   std::string run() {
     auto started = std::chrono::steady_clock::now();
@@ -495,6 +497,7 @@ class Synthesiser {
     job.length = length;
     ++cyclesOf_[f];
     applyBlockFaults(job, lanes_[f].jobs.size());
+    mapCycle(job);
     lanes_[f].jobs.push_back(job);
     account(lanes_[f].jobs.back());
     return lanes_[f].jobs.back();
@@ -535,6 +538,11 @@ class Synthesiser {
       job.fault = k;
       placed_[k] = true;
     }
+  }
+
+  void mapCycle(CycleJob& job) {
+    bool complete = job.missing < 0 || job.missing == static_cast<int32_t>(job.blocks()) - 1;
+    job.mapped = mapper_.open(flows_[job.flow].name, job.source, job.address, job.length, complete);
   }
 
   // Adds a job's blocks to the counts of its flow and source as the run would judge them.
@@ -687,6 +695,7 @@ class Synthesiser {
         job.markBlock = 0;
         job.markByte = 0;
         job.fault = k;
+        mapCycle(job);
         size_t group = flows_[f].content == Content::Header ? 0 : flows_[f].content == Content::Soft ? 2 : 1;
         extraLanes_[group].jobs.push_back(job);
         account(job);
@@ -720,9 +729,12 @@ class Synthesiser {
       uint32_t offset = b * blockDataSize;
       uint32_t dataBytes = std::min(blockDataSize, job.length - offset);
       uint32_t bytes = static_cast<int32_t>(b) == job.truncated ? recorderBlockSize - job.cutBytes : recorderBlockSize;
+      mapper_.block(job.mapped, writer_.position());
       writer_.block(job.address + offset, sc_.sourceTag, job.source, job.data + offset, dataBytes, bytes);
-      if (static_cast<int32_t>(b) == job.duplicate)
+      if (static_cast<int32_t>(b) == job.duplicate) {
+        mapper_.block(job.mapped, writer_.position());
         writer_.block(job.address + offset, sc_.sourceTag, job.source, job.data + offset, dataBytes);
+      }
       lastFlow_ = job.flow;
       lastBlock_ = b;
       lastSource_ = job.source;
@@ -790,6 +802,7 @@ class Synthesiser {
   std::vector<Lane> extraLanes_;
   std::vector<Lane*> groups_[3];
   std::vector<uint32_t> cyclesOf_;
+  CycleMapper mapper_;
   BatchState state_, previous_;
   uint64_t elapsed_ = 0;
   uint32_t serial_ = 1;
