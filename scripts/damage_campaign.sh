@@ -5,6 +5,7 @@
 # with a sanitizer build of tarsel: /concatenate /gps /examine=7 and a post-process level, with and
 # without /hfw. A run passes when it ends in time with status 0 or 1 and printed no sanitizer
 # report. Failing cases are kept with the recording, the commands and what tarsel printed.
+# What a damaged run loses of the cycles the damage did not touch: scripts/loss_campaign.py.
 #
 #   cmake -S . -B build-fuzz-asan -DTARSEL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 #   cmake --build build-fuzz-asan --target tarsel tarsel-synth -j2
@@ -29,7 +30,7 @@ while getopts "b:s:n:m:t:k:h" option; do
     m) mostBatches=$OPTARG ;;
     t) limit=$OPTARG ;;
     k) keep=$OPTARG ;;
-    *) sed -n '2,14p' "$0"; exit 2 ;;
+    *) sed -n '2,15p' "$0"; exit 2 ;;
   esac
 done
 synth=$build/tarsel-synth
