@@ -13,7 +13,7 @@ the same qualifiers, both destinations are read record by record, and an intact 
 when the damaged destination holds fewer records with its flow name, source and data than the
 intact cycles need.
 
-  scripts/loss_campaign.py [--variants N] [--seed S] [--build DIR] [--timeout SECONDS]
+  scripts/loss_campaign.py [--variants N] [--first N] [--seed S] [--build DIR] [--timeout SECONDS]
                            [--jobs N] [--keep DIR] [--max-lost N] [--tarsel PATH] [--synth PATH]
 
 Exit status 1 on a crash (signal, sanitizer report, exit status other than 0 or 1), a timeout,
@@ -425,6 +425,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0],
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--variants", type=int, default=1000, help="damaged recordings to convert (1000)")
+    parser.add_argument("--first", type=int, default=0, help="number of the first variant (0)")
     parser.add_argument("--seed", type=int, default=1, help="seed of the whole campaign (1)")
     parser.add_argument("--build", default=os.path.join(root, "build"), help="build folder with tarsel and tarsel-synth")
     parser.add_argument("--tarsel", help="the converter (default <build>/tarsel)")
@@ -447,13 +448,16 @@ def main():
         o.keep = os.path.abspath(o.keep)
         os.makedirs(o.keep, exist_ok=True)
     per_flight = o.per_flight or max(10, min(50, o.variants // 10))
-    flights = [list(range(v, min(v + per_flight, o.variants))) for v in range(0, o.variants, per_flight)]
+    # Flight k holds variants k * per_flight on, so --first repeats part of a larger campaign.
+    end = o.first + o.variants
+    starts = range(o.first - o.first % per_flight, end, per_flight)
+    flights = [(v // per_flight, list(range(max(v, o.first), min(v + per_flight, end)))) for v in starts]
     started = time.monotonic()
     with tempfile.TemporaryDirectory(prefix="tarsel-loss-") as work:
         o.work = work
         campaign = Campaign(o)
         with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, o.jobs)) as pool:
-            for future in [pool.submit(campaign.flight, k, v) for k, v in enumerate(flights)]:
+            for future in [pool.submit(campaign.flight, k, v) for k, v in flights]:
                 future.result()
     t = campaign.totals
     rows = [("variants", t["variants"]), ("crashes", t["crashes"]), ("timeouts", t["timeouts"])]
