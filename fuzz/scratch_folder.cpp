@@ -50,8 +50,10 @@ namespace fuzzing {
 
 void setUpOnce() {
   static bool done = [] {
-    char pattern[] = "/tmp/tarsel-fuzz-XXXXXX";
-    if (!mkdtemp(pattern)) std::abort();
+    // In memory where there is a tmpfs: truncating a file on disk at every input can block.
+    std::string pattern = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp";
+    pattern += "/tarsel-fuzz-XXXXXX";
+    if (!mkdtemp(pattern.data())) std::abort();
     scratchFolder() = pattern;
     std::atexit(removeScratchFolder);
     msg::setSink([](FILE*, const std::string&) {});
