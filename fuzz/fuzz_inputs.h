@@ -166,15 +166,18 @@ inline void softRecord(const uint8_t* data, size_t size) {
   std::span<const uint8_t> record = cursor.rest();
   signal.fill(record.first(std::min<size_t>(copied, record.size())), claimed);
 
+  // The DSP header handler writes the SAR fix into the record, as into the flow's storage.
+  std::vector<uint8_t> writable(record.begin(), record.end());
+
   SoftDecoder decoder;
   auto state = std::make_unique<PostProcessState>(decoder, signal.bytes, signal.length);
   state->setLastSourceName(&sourceName);
   state->setSignalCopyFilled(&signal.filled);
   state->setFixSarHeaders(claimed & 1);
   state->setUpPostProcess(softPostProcessLevel);
-  uint32_t length = uint32_t(record.size());
-  decoder.decodeSoftRecord(0x53, "EIF", record.data(), length);
-  decoder.decodeSoftRecord(0x33, "DSP", record.data(), length);
+  uint32_t length = uint32_t(writable.size());
+  decoder.decodeSoftRecord(0x53, "EIF", writable.data(), length);
+  decoder.decodeSoftRecord(0x33, "DSP", writable.data(), length);
   state->reportPostProcess();
 }
 
