@@ -297,7 +297,7 @@ TEST_F(HistoryTest, ShortBusRecordIsReportedAsAnOverrunAndNotUsed) {
   const Case cases[] = {
       {1000, "-E[rec01.dat]: PP: SOFT chunk overrun @0x7D8 (expected at 0x498/0xc60)\n"},
       {1831, "-E[rec01.dat]: PP: SOFT chunk overrun @0x7D8 (expected at 0x7D7/0xf9f)\n"},
-      {300, "-E[rec01.dat]: PP: SOFT chunk overrun @0x7D8 (expected at 0x1DC/0x9a4)\n"},
+      {400, "-E[rec01.dat]: PP: SOFT chunk overrun @0x7D8 (expected at 0x240/0xa08)\n"},  // bytes to the azimuth
   };
   setUp(-1);
   for (const Case& c : cases) {
