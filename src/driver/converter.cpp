@@ -3,6 +3,9 @@
 #include <cstring>
 #include <utility>
 
+#include "commandline/messages.h"
+#include "products/products.h"
+
 // The loader parses in place and the flow names point into the text, which therefore lives as
 // long as the conversion; 2048 spare zero bytes keep the parser's end safely terminated.
 std::vector<char> builtInLayoutText() {
@@ -22,10 +25,13 @@ const char* Converter::loadLayout() {
 }
 
 void Converter::openSources() {
-  // The video keeps the name derived from the source even when /o names the destination.
+  // The video keeps the name derived from the source even when /o names the destination,
+  // and lies beside the destination.
   std::string destination = destinationNameFor(settings_.sources.sourceName);
-  observers_.display.display_set_avi_name("vcapture_" + destination + ".avi");
+  std::string aviName = "vcapture_" + destination + ".avi";
   if (settings_.outfile) destination = *settings_.outfile;
+  observers_.display.display_set_avi_name(besideDestination(destination, aviName));
+  observers_.flightTrack.setFirstSourceName(settings_.sources.sourceName);
   observers_.destinationName = destination;
   if (settings_.rows) observers_.values.currentRows = *settings_.rows;
   if (settings_.cols) observers_.values.currentCols = *settings_.cols;
@@ -35,6 +41,8 @@ void Converter::openSources() {
 
 int Converter::run() {
   if (settings_.observers.videoSave) observers_.display.display_save_on();
+  if (settings_.observers.videoSave && !settings_.observers.videoShow)
+    msg::warning("video capture needs /videoshow");
   if (settings_.frameRate) observers_.display.display_set_frame_rate(*settings_.frameRate);
   if (!settings_.observers.firmwareHeader)
     observers_.values.currentHeaderObserver = &observers_.softHeaderObserver;

@@ -92,11 +92,6 @@ std::string destinationNameFor(const std::string& sourceName) {
   return base + "-cv.out";
 }
 
-std::string outputName(const std::string& prefix, const std::string& destination,
-                       const std::string& extension) {
-  return prefix + "-" + destination + "." + extension;
-}
-
 // ---- SourceSequence ----
 
 namespace {

@@ -95,6 +95,3 @@ class SourceSequence {
 std::string baseName(const std::string& path);
 /// The default destination: the base name cut before its last ".", then "-cv.out".
 std::string destinationNameFor(const std::string& sourceName);
-/// "%s-%s.%s" from a prefix, the destination name and an extension.
-std::string outputName(const std::string& prefix, const std::string& destination,
-                       const std::string& extension);

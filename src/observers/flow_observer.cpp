@@ -145,8 +145,11 @@ void FlowObserver::handleVideo(Flow& flow) {
     if (!values.videoWindowOpen) {
       values.videoWindowOpen = true;
       owner_.display.display_start(0, 0, 0);
-      msg::info("video window: %ux%u (%u)", wordAt(flow.data, flow.extent, 4),
-                wordAt(flow.data, flow.extent, 8), wordAt(flow.data, flow.extent, 12));
+      if (owner_.display.windowOpen())
+        msg::info("video window: %ux%u (%u)", wordAt(flow.data, flow.extent, 4),
+                  wordAt(flow.data, flow.extent, 8), wordAt(flow.data, flow.extent, 12));
+      else
+        msg::info("no display: video window not shown");
     }
     owner_.display.display_frame(flow.data, flow.extent);
     if (settings.frameDelay != 0) owner_.display.display_delay(settings.frameDelay);

@@ -7,6 +7,7 @@
 
 #include "commandline/messages.h"
 #include "postprocess/aesa_catalogue.h"
+#include "products/products.h"
 
 namespace {
 
@@ -124,7 +125,13 @@ void AesaTimingAnalysis::analyseTimer(AesaBytes timerBytes, AesaBytes aesaTx, Ae
     beams = takeBeamCommands(aesaTx, expected);
     writeBeamPosition(line, context.header);
   }
-  compareFrequencies(line, beams, takeSynthValues(extLink));
+  uint32_t synths = takeSynthValues(extLink);
+  // Without a command block nothing was programmed that the synthesizer could be held to: the
+  // first timer of a run comes before the first command block could be captured.
+  if (aesaTx.data() != nullptr)
+    compareFrequencies(line, beams, synths);
+  else
+    line.add("__FRQ;");
   line.add("0\n");
   if (timerFile) std::fputs(line.text().c_str(), timerFile.get());
   ++timerLineNumber;
@@ -139,7 +146,7 @@ void AesaTimingAnalysis::openFiles() {
 
 // A file that cannot be created is reported once; the analysis goes on without it.
 AesaTimingAnalysis::File AesaTimingAnalysis::createFile(const char* prefix) {
-  std::string name = std::string(prefix) + "-" + destinationName_ + ".txt";
+  std::string name = outputName(prefix, destinationName_, "txt");
   File file(std::fopen(name.c_str(), "w"));
   if (!file) msg::logSysError(msg::E, "opening file %s", name.c_str());
   return file;

@@ -163,10 +163,13 @@ bool PostProcessState::readPayload(std::span<uint8_t> destination, const XinfoRe
 }
 
 int PostProcessState::onBus1553(const BlockInfo& info) {
-  // A payload shorter than the bus record is not read at all: the values stay as they were.
-  if (info.size < bus1553Size || !decoder_.readBlock(std::span<uint8_t>(bus1553_), info,
-                                                     bus1553Size))
+  // A payload shorter than the bus record is reported as the overrun its read would cause and
+  // not used: the values stay as they were, and the blocks after it are decoded as usual.
+  if (info.size < bus1553Size) {
+    decoder_.reportOverrun(info.position + bus1553Size, info.position + info.size);
     return 0;
+  }
+  if (!decoder_.readBlock(std::span<uint8_t>(bus1553_), info, bus1553Size)) return 0;
   std::span<const uint8_t> bus(bus1553_);
   uint32_t t = u16At(bus, busTimeAt);
   time1553_ = t;

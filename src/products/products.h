@@ -6,6 +6,18 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
+
+/// The name of a product written beside `destination`: its folder, then `prefix`, "-", the
+/// destination's file name, "." and `extension` ("dir/out.bin" gives "dir/track-out.bin.txt").
+std::string outputName(const std::string& prefix, const std::string& destination,
+                       const std::string& extension);
+/// `fileName` in the folder of `destination` (as is when the destination has no folder).
+std::string besideDestination(const std::string& destination, const std::string& fileName);
+
+/// `text` as XML character data: "&", "<", ">", '"' and "'" escaped, and every byte that is not
+/// part of well-formed UTF-8, or a character XML does not allow, replaced by U+FFFD.
+std::string xmlText(std::string_view text);
 
 /// The flight track of one conversion: a semicolon-separated table and a GPX 1.1 track,
 /// one point per aircraft navigation block ("D1553"), created at the first block.
@@ -18,6 +30,10 @@ class FlightTrack {
   FlightTrack& operator=(const FlightTrack&) = delete;
   /// Closes the track as trackClose does.
   ~FlightTrack();
+
+  /// The first source's name: its date "_%u-%u-%u-%u-%u-%u_" gives the track's year (2000 +
+  /// the first number); without that date the year is 2022.
+  void setFirstSourceName(const std::string& sourceName);
 
   /// Adds the navigation block in the first `extent` bytes of `flowData` (bytes beyond read as 0)
   /// under `trackMode` (negative: no track); `batch` and `mode` come from the current DSP header.
@@ -42,7 +58,8 @@ class FlightTrack {
   File createFile(const std::string& name, std::unique_ptr<char[]>& buffer);
   bool wanted(int32_t trackMode, const Navigation& nav) const;
   void reportMode(uint32_t mode);
-  void writePoint(const Navigation& nav, uint32_t batch, uint32_t mode);
+  void writePoint(const Navigation& nav, uint32_t batch, uint32_t mode, bool calendarTime);
+  bool makeTimeText(const Navigation& nav);
   const char* sourceName() const;
 
   const std::string& destinationName_;
@@ -53,6 +70,9 @@ class FlightTrack {
   File text_;
   File gpx_;
   uint32_t firstTt64_ = 0;
+  unsigned nameYear_ = 0;   // 0: no name date, the year is 2022
+  unsigned nameMonth_ = 0;
+  bool havePrevious_ = false;
   unsigned previousSeconds_ = 0;
   double previousLatitude_ = 0;
   double previousLongitude_ = 0;

@@ -165,8 +165,7 @@ uint64_t SoftDecoder::insideStream(bool& again) {
 bool SoftDecoder::finishSBlock() {
   uint64_t position = reader_->tell();
   if (position > sblockEnd_) {
-    current_logger().log(damageLevel, "SOFT chunk overrun @0x%llX (expected at 0x%llX/0x%llx)",
-                         ull(position), ull(sblockEnd_), ull(chunkEnd_));
+    reportOverrun(position, sblockEnd_);
     return false;
   }
   lastEnd_ = sblockEnd_;
@@ -180,6 +179,11 @@ bool SoftDecoder::finishSBlock() {
                          ull(position), ull(lastEnd_), ull(chunkEnd_));
   if (!placed) mode_ = 0;
   return placed;
+}
+
+void SoftDecoder::reportOverrun(uint64_t position, uint64_t blockEnd) const {
+  current_logger().log(damageLevel, "SOFT chunk overrun @0x%llX (expected at 0x%llX/0x%llx)",
+                       ull(position), ull(blockEnd), ull(chunkEnd_));
 }
 
 uint64_t SoftDecoder::dispatchSBlock() {

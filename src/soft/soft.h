@@ -98,6 +98,10 @@ class SoftDecoder {
   /// (a bad length ends the walk with a message).
   bool readExtendedBlock(std::span<uint8_t> destination, const BlockInfo& info);
 
+  /// Writes the overrun message of a read that would end at `position`, beyond the block that
+  /// ends at `blockEnd`; decoding goes on as usual.
+  void reportOverrun(uint64_t position, uint64_t blockEnd) const;
+
   /// Source id and name of the record being decoded (name null when none).
   uint32_t currentSourceId() const { return currentSourceId_; }
   const char* currentSourceName() const { return currentSourceName_; }

@@ -284,15 +284,36 @@ TEST_F(HistoryTest, NamesOutsideTheirTablesShowAQuestionMark) {
   EXPECT_EQ(cellText(scaleNameColumn), "?   ");
 }
 
-TEST_F(HistoryTest, ShortBusRecordLeavesTheValuesAsTheyWere) {
+// A bus record shorter than 1832 bytes is reported as the overrun its read would cause (the
+// position 1832 bytes after its start, its end, the record's end), is not used, and the
+// blocks after it are decoded as usual.
+TEST_F(HistoryTest, ShortBusRecordIsReportedAsAnOverrunAndNotUsed) {
+  struct Case {
+    size_t size;
+    const char* message;
+  };
+  // The payload starts at 0xB0, after the record header and the S-Block header; a full bus
+  // record (0x7C0 bytes with its headers and end marker) follows the short one.
+  const Case cases[] = {
+      {1000, "-E[rec01.dat]: PP: SOFT chunk overrun @0x7D8 (expected at 0x498/0xc60)\n"},
+      {1831, "-E[rec01.dat]: PP: SOFT chunk overrun @0x7D8 (expected at 0x7D7/0xf9f)\n"},
+      {400, "-E[rec01.dat]: PP: SOFT chunk overrun @0x7D8 (expected at 0x240/0xa08)\n"},  // bytes to the azimuth
+  };
   setUp(-1);
-  decodeBlocks({sblock("D1553", d1553(seaBus()))});
-  EXPECT_EQ(cellText(timeColumn), "10:00:00");
-  Bus other;
-  other.time = 1;
-  decodeBlocks({sblock("D1553", d1553(other, 1000))});
-  EXPECT_EQ(cellText(timeColumn), "10:00:00");
-  EXPECT_THAT(captured.err, Not(HasSubstr("overrun")));  // nothing was read past the block
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.size);
+    decodeBlocks({sblock("D1553", d1553(seaBus()))});
+    EXPECT_EQ(cellText(timeColumn), "10:00:00");
+    Bus other, after;
+    other.time = 1;
+    after.time = 2;
+    captured.err.clear();
+    decodeBlocks({sblock("D1553", d1553(other, c.size))});
+    EXPECT_EQ(cellText(timeColumn), "10:00:00") << "the short record is not used";
+    decodeBlocks({sblock("D1553", d1553(other, c.size)), sblock("D1553", d1553(after))});
+    EXPECT_EQ(cellText(timeColumn), "00:00:04") << "the next block is decoded";
+    EXPECT_THAT(captured.err, HasSubstr(c.message));
+  }
 }
 
 TEST_F(HistoryTest, SarFixRewritesTheHeaderInPlaceAndReportsOnce) {

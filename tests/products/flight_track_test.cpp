@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -42,6 +45,12 @@ void setTime(Bytes& data, unsigned day, unsigned month, uint16_t twoSeconds) {
 void setPosition(Bytes& data, int32_t latitude, int32_t longitude) {
   putHighFirst(data, 422, latitude);
   putHighFirst(data, 426, longitude);
+}
+
+/// A position in degrees, as the recorder's units give it back.
+void setDegrees(Bytes& data, double latitude, double longitude) {
+  setPosition(data, static_cast<int32_t>(std::lround(latitude / 8.381898e-8)),
+              static_cast<int32_t>(std::lround(longitude / double(8.381898e-8f))));
 }
 
 /// A block with a value in every column.
@@ -90,7 +99,7 @@ std::vector<std::string> cells(const std::string& row) {
 const char* const titleLine =
     "                            file;   batch;    a5tt;    tt64;   dtt64;               time; M;Mode; S;"
     "    SC;        lat;        lon; alt(m);      thead;      mhead;       ptaz;    vx[m/s];    vy[m/s];"
-    "    vz[m/s]\n";
+    "    vz[m/s];       tang\n";
 
 class FlightTrackTest : public testing::Test {
  protected:
@@ -127,8 +136,7 @@ TEST_F(FlightTrackTest, CraftedBlockGivesTheExactRowAndGpxPoint) {
   const std::string row = "        _19-05-17-10-30-00_3.rec;    1234;   48879;   74565;       0;" + values;
   const std::string second = "        _19-05-17-10-30-00_3.rec;    1235;   48879;   90190;   15625;" + values;
   EXPECT_EQ(slurp(textName), titleLine + row + second);
-  EXPECT_EQ(cells(titleLine).size(), 19u);
-  EXPECT_EQ(cells(row).size(), 20u);
+  EXPECT_EQ(cells(titleLine).size(), cells(row).size()) << "every column has its title";
 
   const std::string point =
       "  <trkpt lat=\"48.500000\" lon=\"11.250000\"><ele>1219.200000</ele>"
@@ -168,17 +176,23 @@ TEST_F(FlightTrackTest, ModeFiltersRepeatedTimeAndPosition) {
   EXPECT_EQ(rows().size(), 2u) << "mode 0: every block";
 }
 
-TEST_F(FlightTrackTest, FirstBlockAtZeroTimeAndPositionIsNotWrittenInMode1) {
+TEST_F(FlightTrackTest, FirstBlockOfTheRunIsAlwaysWrittenAndTheFilterWorksAfterIt) {
   Bytes zero = navigationBlock(), next = navigationBlock();
   putHighFirst(zero, 144, 500);
   setTime(next, 1, 1, 1);
   putHighFirst(next, 144, 800);
-  point(zero, 1);  // still creates the files and sets the first tt64
-  point(next, 1);
-  std::vector<std::string> written = rows();
-  ASSERT_EQ(written.size(), 1u);
-  EXPECT_EQ(cells(written[0])[4], "300");
-  EXPECT_EQ(cells(written[0])[5], "2022-01-01T00:00:02");
+  for (int32_t mode : {1, 2}) {
+    SCOPED_TRACE(mode);
+    FlightTrack track{destination_, lastSource_};
+    for (const Bytes* b : {&zero, &zero, &next, &next}) track.trackPoint(b->data(), b->size(), mode, 7, 4);
+    track.trackClose();
+    std::vector<std::string> written = lines(slurp(textName));
+    ASSERT_EQ(written.size(), 1u + 2u);
+    EXPECT_EQ(cells(written[1])[4], "0");
+    EXPECT_EQ(cells(written[1])[5], "2022-00-00T00:00:00") << "no date: recorded day and month";
+    EXPECT_EQ(cells(written[2])[4], "300");
+    EXPECT_EQ(cells(written[2])[5], "2022-01-01T00:00:02");
+  }
 }
 
 TEST_F(FlightTrackTest, TimeTextAndScale) {
@@ -186,7 +200,7 @@ TEST_F(FlightTrackTest, TimeTextAndScale) {
   setTime(block, 31, 12, 1800);
   putU16(block, 1210, 0x00C0);  // scale bits 11
   point(block, 0);
-  setTime(block, 2, 3, 45000);  // 25 hours: the hours are not reduced
+  setTime(block, 2, 3, 45000);  // 25 hours: the next day
   putU16(block, 1210, 0xFF3F);  // scale bits 00, every other bit set
   point(block, 0);
   putU16(block, 1210, 0x0080);
@@ -195,7 +209,7 @@ TEST_F(FlightTrackTest, TimeTextAndScale) {
   ASSERT_EQ(written.size(), 3u);
   EXPECT_EQ(cells(written[0])[5], "2022-12-31T01:00:00");
   EXPECT_EQ(cells(written[0])[8] + ";" + cells(written[0])[9], "3;18520");
-  EXPECT_EQ(cells(written[1])[5], "2022-03-02T25:00:00");
+  EXPECT_EQ(cells(written[1])[5], "2022-03-03T01:00:00");
   EXPECT_EQ(cells(written[1])[8] + ";" + cells(written[1])[9], "0;148160");
   EXPECT_EQ(cells(written[2])[8] + ";" + cells(written[2])[9], "2;37040");
 }
@@ -262,9 +276,9 @@ TEST_F(FlightTrackTest, FilesThatCannotBeCreatedAreReportedOnceEachAndNothingIsW
   track.trackPoint(block.data(), block.size(), 0, 1, 4);
   track.trackPoint(block.data(), block.size(), 0, 1, 4);
   track.trackClose();
-  EXPECT_EQ(messages_.all.rfind("-E: opening file track-missing-dir/a-cv.out.txt -- ", 0), 0u)
+  EXPECT_EQ(messages_.all.rfind("-E: opening file missing-dir/track-a-cv.out.txt -- ", 0), 0u)
       << messages_.all;
-  EXPECT_NE(messages_.all.find("\n-E: opening file track-missing-dir/a-cv.out.gpx -- "),
+  EXPECT_NE(messages_.all.find("\n-E: opening file missing-dir/track-a-cv.out.gpx -- "),
             std::string::npos) << messages_.all;
   EXPECT_EQ(std::count(messages_.all.begin(), messages_.all.end(), '\n'), 2);
   EXPECT_TRUE(std::filesystem::is_empty(dir_.path()));
@@ -286,6 +300,156 @@ TEST_F(FlightTrackTest, WithoutTheTableTheGpxTrackStaysEmpty) {
   ASSERT_GT(gpx.size(), emptyTrack.size());
   EXPECT_EQ(gpx.substr(gpx.size() - emptyTrack.size()), emptyTrack);
   EXPECT_EQ(track_.timeText(), "");
+}
+
+// The year comes from the first source's name date; hours past midnight run into the next days.
+struct CalendarCase {
+  const char* sourceName;
+  unsigned day, month;
+  uint16_t twoSeconds;
+  const char* text;  // the time text in the table
+  bool gpxTime;      // whether the GPX point carries it
+};
+
+class FlightTrackCalendar : public FlightTrackTest, public testing::WithParamInterface<CalendarCase> {};
+
+TEST_P(FlightTrackCalendar, TimeTextAndGpxTime) {
+  const CalendarCase& c = GetParam();
+  track_.setFirstSourceName(c.sourceName);
+  Bytes block = navigationBlock();
+  setTime(block, c.day, c.month, c.twoSeconds);
+  point(block, 0);
+  std::vector<std::string> written = rows();
+  ASSERT_EQ(written.size(), 1u);
+  EXPECT_EQ(cells(written[0])[5], c.text);
+  EXPECT_EQ(track_.timeText(), c.text);
+  std::string gpx = slurp(gpxName);
+  EXPECT_EQ(gpx.find(std::string("<time>") + c.text + ".0</time></trkpt>") != std::string::npos,
+            c.gpxTime) << gpx;
+  EXPECT_EQ(gpx.find("<time>") != std::string::npos, c.gpxTime) << gpx;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Dates, FlightTrackCalendar,
+    testing::Values(
+        CalendarCase{"_19-05-17-10-30-00_3.rec", 17, 5, 18915, "2019-05-17T10:30:30", true},
+        CalendarCase{"D:\\rec\\_19-05-17-10-30-00_3.rec", 17, 5, 0, "2019-05-17T00:00:00", true},
+        CalendarCase{"rec/_23-06-30-23-59-00_1.rec", 30, 6, 43201, "2023-07-01T00:00:02", true},
+        CalendarCase{"_21-12-31-23-59-00_1.rec", 31, 12, 43201, "2022-01-01T00:00:02", true},
+        CalendarCase{"_21-12-31-23-59-00_1.rec", 1, 1, 1800, "2022-01-01T01:00:00", true},
+        CalendarCase{"_24-02-28-22-00-00_1.rec", 28, 2, 45000, "2024-02-29T01:00:00", true},
+        CalendarCase{"_24-02-29-10-00-00_1.rec", 29, 2, 45000, "2024-03-01T01:00:00", true},
+        CalendarCase{"_23-02-28-22-00-00_1.rec", 28, 2, 45000, "2023-03-01T01:00:00", true},
+        CalendarCase{"rec01.dat", 29, 2, 45000, "2022-02-29T25:00:00", false},
+        CalendarCase{"x_19-05-17-10-30-00_3.rec", 31, 4, 0, "2022-04-31T00:00:00", false},
+        CalendarCase{"_19-05-17-10-30_3.rec", 1, 13, 1, "2022-13-01T00:00:02", false}));
+
+// Texts in the GPX document are well-formed XML whatever bytes the name holds.
+TEST(XmlText, EscapesMarkupAndReplacesWhatIsNotUtf8) {
+  const std::string fffd = "\xEF\xBF\xBD";
+  const std::pair<std::string, std::string> cases[] = {
+      {"plain/track-a-cv.out.gpx", "plain/track-a-cv.out.gpx"},
+      {"a&b<c>d\"e'f", "a&amp;b&lt;c&gt;d&quot;e&apos;f"},
+      {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"},
+      {"x\xFFy", "x" + fffd + "y"},
+      {"\xC0\xAF", fffd + fffd},          // overlong "/"
+      {"\xED\xA0\x80", fffd + fffd + fffd},  // a surrogate
+      {"\xF4\x90\x80\x80", fffd + fffd + fffd + fffd},  // beyond U+10FFFF
+      {"end\xE2\x82", "end" + fffd + fffd},  // cut short
+      {"\xEF\xBF\xBE", fffd + fffd + fffd},  // U+FFFE is no XML character
+      {std::string("a\x01\tb\0c", 6), "a" + fffd + "\tb" + fffd + "c"},
+  };
+  for (const auto& [text, expected] : cases) EXPECT_EQ(xmlText(text), expected) << text;
+}
+
+TEST(OutputNames, ProductsLieBesideTheDestination) {
+  struct Case {
+    const char* destination;
+    const char* track;
+    const char* video;
+  };
+  const Case cases[] = {
+      {"a-cv.out", "track-a-cv.out.txt", "v.avi"},
+      {"dir/out.bin", "dir/track-out.bin.txt", "dir/v.avi"},
+      {"/abs/dir.x/out", "/abs/dir.x/track-out.txt", "/abs/dir.x/v.avi"},
+      {"D:\\rec\\out.bin", "D:\\rec\\track-out.bin.txt", "D:\\rec\\v.avi"},
+      {"C:out.bin", "C:track-out.bin.txt", "C:v.avi"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(outputName("track", c.destination, "txt"), c.track);
+    EXPECT_EQ(besideDestination(c.destination, "v.avi"), c.video);
+  }
+}
+
+TEST_F(FlightTrackTest, PointsOutsideTheGpxRangesStayInTheTableOnly) {
+  const std::pair<double, double> positions[] = {{100.0, 10.0}, {-33.9, -70.5}, {-100.0, -10.0}, {0.0, 0.0}};
+  for (auto [latitude, longitude] : positions) {
+    Bytes block = craftedBlock();
+    setDegrees(block, latitude, longitude);
+    point(block, 0);
+  }
+  EXPECT_EQ(rows().size(), 4u);
+  std::string gpx = slurp(gpxName);
+  EXPECT_EQ(std::count(gpx.begin(), gpx.end(), '\n'), 5 + 2 + 3) << gpx;
+  EXPECT_NE(gpx.find("<trkpt lat=\"-33.900000\" lon=\"-70.500000\">"), std::string::npos) << gpx;
+  EXPECT_NE(gpx.find("<trkpt lat=\"0.000000\" lon=\"0.000000\">"), std::string::npos) << gpx;
+}
+
+TEST_F(FlightTrackTest, OddDestinationNamesGiveAnEscapedTrackName) {
+  std::string destination = "odd &<>\"' \xFF name.out";
+  FlightTrack track{destination, lastSource_};
+  Bytes block = craftedBlock();
+  track.trackPoint(block.data(), block.size(), 0, 1, 4);
+  track.trackClose();
+  std::string gpx = slurp("track-" + destination + ".gpx");
+  EXPECT_NE(gpx.find("<name>FT-track-odd &amp;&lt;&gt;&quot;&apos; \xEF\xBF\xBD name.out.gpx</name>"),
+            std::string::npos) << gpx;
+}
+
+// Stress tracks against the published GPX 1.1 schema, when xmllint is installed. The files are
+// kept in gpx-stress/ of the build folder for other tools.
+TEST(GpxSchema, StressTracksValidate) {
+  if (std::system("command -v xmllint >/dev/null 2>&1") != 0) GTEST_SKIP() << "xmllint not installed";
+  const std::filesystem::path out = std::filesystem::path(TARSEL_BINARY_DIR) / "gpx-stress";
+  std::filesystem::remove_all(out);
+  std::filesystem::create_directories(out);
+  const std::string schema = std::string(TARSEL_SOURCE_DIR) + "/tests/data/gpx-1.1.xsd";
+  struct Stress {
+    std::string name, source;
+    std::vector<std::array<int, 5>> points;  // day, month, two-second units, lat, lon (degrees)
+  };
+  const Stress tracks[] = {
+      {"midnight", "_19-05-17-23-50-00_1.rec", {{17, 5, 43195, 48, 11}, {17, 5, 43200, 48, 11}, {17, 5, 43300, 48, 11}}},
+      {"year-end", "_21-12-31-23-00-00_1.rec", {{31, 12, 43190, 60, 25}, {31, 12, 43210, 60, 25}, {1, 1, 10, 60, 25}}},
+      {"leap-day", "_24-02-28-23-00-00_1.rec", {{28, 2, 43200, 1, 1}, {29, 2, 43200, 1, 1}, {29, 2, 60000, 1, 1}}},
+      {"south-west", "_22-07-01-10-00-00_1.rec", {{1, 7, 100, -34, -58}, {1, 7, 101, -90, -179}, {1, 7, 102, 100, 10}}},
+      {"no-date", "rec.dat", {{0, 0, 0, 10, 10}, {31, 2, 0, 10, 10}, {30, 15, 65535, 10, 10}}},
+      {"odd &<>\"' \xFF\x01 name", "_19-05-17-10-00-00_1.rec", {{17, 5, 1, 48, 11}}},
+  };
+  for (const Stress& t : tracks) {
+    std::string destination = (out / t.name).string();
+    std::string last = "last.rec";
+    {
+      FlightTrack track{destination, last};
+      track.setFirstSourceName(t.source);
+      for (const auto& p : t.points) {
+        Bytes block = craftedBlock();
+        setTime(block, p[0], p[1], static_cast<uint16_t>(p[2]));
+        setDegrees(block, p[3], p[4]);
+        track.trackPoint(block.data(), block.size(), 0, 1, 4);
+      }
+    }
+    std::string gpx = outputName("track", destination, "gpx");
+    std::rename(gpx.c_str(), (out / ("track-" + std::to_string(&t - tracks) + ".gpx")).c_str());
+    std::string command = "xmllint --noout --schema '" + schema + "' '" +
+                          (out / ("track-" + std::to_string(&t - tracks) + ".gpx")).string() + "' 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string report;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe)) report += buffer;
+    EXPECT_EQ(pclose(pipe), 0) << t.name << ": " << report;
+  }
 }
 
 }  // namespace

@@ -64,7 +64,7 @@ TEST_F(TrackProgram, GpsWritesTheTableAndTheGpxTrackOfTheRun) {
   const std::string title =
       "                            file;   batch;    a5tt;    tt64;   dtt64;               time; M;Mode; S;"
       "    SC;        lat;        lon; alt(m);      thead;      mhead;       ptaz;    vx[m/s];    vy[m/s];"
-      "    vz[m/s]\n";
+      "    vz[m/s];       tang\n";
   const std::string values =
       "; 0;148160; 44.99997224;  0.00000000;    610;   0.000000;   0.000000;   0.000000;   0.000000;"
       "   0.000000;   0.000000;   0.000000\n";
@@ -87,4 +87,19 @@ TEST_F(TrackProgram, WithoutGpsNoTrackIsWritten) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_FALSE(std::filesystem::exists(dir.file("track-a-cv.out.txt")));
   EXPECT_FALSE(std::filesystem::exists(dir.file("track-a-cv.out.gpx")));
+}
+
+TEST_F(TrackProgram, TheTrackLiesBesideADestinationInAFolderAndTakesTheYearOfTheName) {
+  Bytes recording = headerCycle(1, 4);
+  append(recording, navigationCycle(18915, 0x20000000));
+  append(recording, headerCycle(2, 4));
+  std::filesystem::create_directory(dir.file("out"));
+  writeFile(dir.file("_19-05-17-10-30-00_3.rec"), recording);
+  ProgramResult r = tarsel("_19-05-17-10-30-00_3.rec /hfw /gps /o=out/x.bin");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err.find("opening file"), std::string::npos) << r.err;
+  EXPECT_THAT(slurp(dir.file("out/track-x.bin.txt")), HasSubstr(";2019-05-17T10:30:30;"));
+  EXPECT_THAT(slurp(dir.file("out/track-x.bin.gpx")),
+              HasSubstr("<name>FT-out/track-x.bin.gpx</name>\n<trkseg>\n  <trkpt lat=\"44.999972\" "
+                        "lon=\"0.000000\"><ele>609.600000</ele><time>2019-05-17T10:30:30.0</time>"));
 }

@@ -79,6 +79,9 @@ TEST_F(VideoProgram, WithoutAnyDisplayTheRunStillSucceedsAndSaves) {
   ProgramResult r = tarsel("/videoshow /videosave /videoframe=30", noDisplay);
   ASSERT_EQ(r.status, 0) << r.err;
   expectOnlyMessages(r.err);
+  EXPECT_THAT(r.err, HasSubstr("]: no display: video window not shown\n"));
+  EXPECT_EQ(r.err.find("video window:"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("needs /videoshow"), std::string::npos) << r.err;
   AviContents avi = readAvi(dir_.file(capture));
   EXPECT_EQ(avi.keyFrames.size(), videoFrames_);
   EXPECT_DOUBLE_EQ(av_q2d(avi.frameRate), 15.0);
@@ -91,15 +94,19 @@ TEST_F(VideoProgram, DisplayServersThatAreNotThereLeaveNoStrayLines) {
   EXPECT_EQ(readAvi(dir_.file(capture)).keyFrames.size(), videoFrames_);
 }
 
-TEST_F(VideoProgram, SaveWithoutShowRecordsNothing) {
+TEST_F(VideoProgram, SaveWithoutShowRecordsNothingAndSaysSoOnce) {
   ProgramResult r = tarsel("/videosave", noDisplay);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_FALSE(std::filesystem::exists(dir_.file(capture)));
   EXPECT_EQ(r.err.find("video window"), std::string::npos);
+  const std::string warning = "tarsel-W[" + recording + "]: video capture needs /videoshow\n";
+  size_t at = r.err.find(warning);
+  EXPECT_NE(at, std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find(warning, at + 1), std::string::npos) << r.err;
 }
 
 TEST_F(VideoProgram, ShowAloneShowsTheFramesAndRecordsNothing) {
-  ProgramResult r = tarsel("/videoshow", noDisplay);
+  ProgramResult r = tarsel("/videoshow", dummyDriver);
   ASSERT_EQ(r.status, 0) << r.err;
   expectOnlyMessages(r.err);
   EXPECT_THAT(r.err, HasSubstr("]: video window: 640x512 (640)\n"));
@@ -113,7 +120,7 @@ TEST_F(VideoProgram, TheDfePlaybackCopyShowsTheVideoAndSavesItWithVideosave) {
   ASSERT_EQ(shown.status, 0) << shown.err;
   expectOnlyMessages(shown.err, "tarseldfe");
   EXPECT_THAT(shown.err, HasSubstr("tarseldfe-S: Autoset option for DFE playback\n"));
-  EXPECT_THAT(shown.err, HasSubstr("]: video window: 640x512 (640)\n"));
+  EXPECT_THAT(shown.err, HasSubstr("]: no display: video window not shown\n"));
   EXPECT_FALSE(std::filesystem::exists(dir_.file(capture)));
 
   // The preset frame-rate setting -1 keeps 12.5 frames per second with the repeat fix.
@@ -124,4 +131,13 @@ TEST_F(VideoProgram, TheDfePlaybackCopyShowsTheVideoAndSavesItWithVideosave) {
   EXPECT_EQ(header.scale, 10u);
   EXPECT_EQ(header.rate, 125u);
   EXPECT_EQ(header.length, videoFrames_);
+}
+
+TEST_F(VideoProgram, TheCaptureLiesBesideADestinationInAFolder) {
+  std::filesystem::create_directory(dir_.file("out"));
+  ProgramResult r = tarsel("/videoshow /videosave /o=out/x.bin", dummyDriver);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.err, HasSubstr("]: AviFile::open(out/" + capture + ")\n"));
+  EXPECT_EQ(readAvi(dir_.file("out/" + capture)).keyFrames.size(), videoFrames_);
+  EXPECT_FALSE(std::filesystem::exists(dir_.file(capture)));
 }
