@@ -181,9 +181,9 @@ void set_context(const char* text) {
 void set_context_number(long long number) { module().contextNumber = number; }
 long long context_number() { return module().contextNumber; }
 
-const char* context(int* number) {
+const char* context(long long* number) {
   Module& m = module();
-  if (number) *number = static_cast<int>(m.contextNumber);
+  if (number) *number = m.contextNumber;
   return m.contextText ? m.contextText->c_str() : nullptr;
 }
 

@@ -39,7 +39,7 @@ void set_context_number(long long number);
 /// The context number (a source file position; 64-bit so large files show right).
 long long context_number();
 /// Answers the context text (null when none) and, when asked, the number.
-const char* context(int* number = nullptr);
+const char* context(long long* number = nullptr);
 
 /// Stores n capped at 8; answers the previous threshold.
 int set_threshold(int n);

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "commandline/messages.h"
 #include "observers/observers.h"
@@ -29,11 +32,32 @@ Conversion::Conversion(const RunSettings& settings, FlowTable& table, Observers&
       stopRequested_(stopRequested) {}
 
 int Conversion::runConversion() {
-  index_.rebuild(table_);
-  while (scanOne() == Step::next) {
+  try {
+    index_.rebuild(table_);
+    while (scanOne() == Step::next) {
+    }
+  } catch (const std::bad_alloc&) {
+    outOfMemory("conversion of the block at 0x%llX", asHex(blockPos_));
   }
-  endOfRun();
+  try {
+    endOfRun();
+  } catch (const std::bad_alloc&) {
+    outOfMemory("end of run");
+  }
   return 0;
+}
+
+// The destination keeps the whole records written so far: it is closed before the F message
+// ends the program; when F messages are hidden the scan ends and the end of run follows.
+void Conversion::outOfMemory(const char* format, ...) {
+  memoryExhausted_ = true;
+  observers_.output.close();
+  char what[160];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(what, sizeof what, format, args);
+  va_end(args);
+  msg::fatal("out of memory: %s", what);
 }
 
 // Every read sets the block position first, so messages name where the read began; a read
@@ -56,7 +80,7 @@ bool Conversion::readWithContinuation(uint8_t* buffer, uint32_t n) {
 }
 
 Conversion::Step Conversion::scanOne() {
-  if (!sources_.isOpen()) return Step::stop;
+  if (!sources_.isOpen() || memoryExhausted_) return Step::stop;
   if (!readWithContinuation(header_, blockHeaderSize)) return Step::stop;
   if (stopRequested_.load()) return Step::stop;
   HeaderObserver* header = observers_.values.currentHeaderObserver;
@@ -73,8 +97,11 @@ Conversion::Step Conversion::scanOne() {
     }
     if (!marked) return Step::next;
   } else if (!marked) {
-    if (onBadHeader() == Step::stop) return Step::stop;
-    return header->headerCount >= settings_.maxBatches ? Step::stop : Step::next;
+    Step step = onBadHeader();
+    if (step == Step::stop) return Step::stop;
+    if (step == Step::next)
+      return header->headerCount >= settings_.maxBatches ? Step::stop : Step::next;
+    // Resynchronised: header_ holds the header found ahead.
   }
   if (searching_) msg::summaryLine("First block found");
   if (!readWithContinuation(block_, blockDataSize)) return Step::stop;
@@ -100,9 +127,12 @@ Conversion::Step Conversion::onBadHeader() {
   }
   if (retries_ > 13) {
     msg::error("broken recording?");
-    return Step::stop;
+    return resynchronise();
   }
-  if (retries_ == 0) msg::warning("Incomplete block (0x%llX)", asHex(blockPos_));
+  if (retries_ == 0) {
+    firstBadPos_ = blockPos_;
+    msg::warning("Incomplete block (0x%llX)", asHex(blockPos_));
+  }
   if (blockPos_ <= 16) {
     msg::fatal("back retry error");
     return Step::stop;
@@ -113,6 +143,75 @@ Conversion::Step Conversion::onBadHeader() {
   msg::warning("Back retry: 0x%llX (-0x%X)...", asHex(blockPos_), 16u);
   retries_++;
   return Step::next;
+}
+
+// The walk back found nothing: search forward, from one byte after the first bad header of
+// the series, for the next 16 bytes that end in the block marker, on into the following files.
+Conversion::Step Conversion::resynchronise() {
+  constexpr size_t markerAt = blockHeaderSize - sizeof blockMarker;
+  uint64_t from = firstBadPos_ + 1;
+  // File position 0 of the current file counted from the first bad header (modulo 2^64, so
+  // that adding a position in the current file gives the bytes passed over).
+  uint64_t fileOrigin = 0 - firstBadPos_;
+  uint8_t tail[blockHeaderSize] = {};
+  size_t tailLength = 0;
+  uint64_t tailStart = 0, previousOrigin = 0;
+  for (;;) {
+    SourceFile& file = sources_.file();
+    uint64_t found = SourceFile::notFound;
+    if (tailLength != 0 && headerStraddles(tail, tailLength, tailStart, found)) {
+      // header_ holds it; the data block follows in the current file.
+      msg::set_context_number(static_cast<long long>(found));
+      msg::warning("resynchronised at 0x%llX, %llu bytes skipped", asHex(found),
+                   asHex(previousOrigin + found));
+      blockPos_ = found;
+      retries_ = 0;
+      return Step::resynchronised;
+    }
+    uint64_t marker = file.find(blockMarker, sizeof blockMarker, from + markerAt);
+    if (marker != SourceFile::notFound) {
+      found = marker - markerAt;
+      file.seek(found);
+      if (!readWithContinuation(header_, blockHeaderSize)) return Step::stop;
+      msg::warning("resynchronised at 0x%llX, %llu bytes skipped", asHex(found),
+                   asHex(fileOrigin + found));
+      retries_ = 0;
+      return Step::resynchronised;
+    }
+    // Not in this file: a header may still begin in its last 15 bytes and end in the next.
+    uint64_t size = file.size();
+    tailStart = std::max(from, size >= blockHeaderSize - 1 ? size - (blockHeaderSize - 1) : 0);
+    tailLength = 0;
+    if (tailStart < size) {
+      file.seek(tailStart);
+      tailLength = file.read(tail, size_t(size - tailStart));
+    }
+    previousOrigin = fileOrigin;
+    fileOrigin += size;
+    if (!sources_.endSource()) return Step::stop;
+    from = 0;
+  }
+}
+
+// Whether a header begins in `tail` (the last bytes of the previous file, from `tailStart`)
+// and ends at the start of the current file; if so it is read into header_ and `found` is its
+// position in the previous file.
+bool Conversion::headerStraddles(const uint8_t* tail, size_t tailLength, uint64_t tailStart,
+                                 uint64_t& found) {
+  uint8_t joined[2 * blockHeaderSize] = {};
+  std::memcpy(joined, tail, tailLength);
+  SourceFile& file = sources_.file();
+  size_t head = file.read(joined + tailLength, blockHeaderSize - 1);
+  for (size_t at = 0; at < tailLength; ++at) {
+    if (at + blockHeaderSize > tailLength + head) break;
+    if (std::memcmp(joined + at + 10, blockMarker, sizeof blockMarker) != 0) continue;
+    std::memcpy(header_, joined + at, blockHeaderSize);
+    file.seek(at + blockHeaderSize - tailLength);
+    found = tailStart + at;
+    return true;
+  }
+  file.seek(0);
+  return false;
 }
 
 // Each clone has storage of the flow's full size; damaged source bytes could otherwise clone
@@ -167,6 +266,7 @@ void Conversion::dispatch(uint32_t address, uint8_t sourceTag, uint8_t sourceId)
     return;
   }
   if ((address == halfStart || side != f.side) && f.storedBlocks != 0) closeCycle(f);
+  if (!f.data && !allocateFlow(f)) return;
   // The tag is taken after the previous cycle went out, so each record carries its own tag.
   f.sourceTag = sourceTag;
   f.side = side;
@@ -175,24 +275,28 @@ void Conversion::dispatch(uint32_t address, uint8_t sourceTag, uint8_t sourceId)
     msg::warning("%s: duplicated: %u", f.name, index);
     keep = f.consumer().onDuplicateBlock(f, 2);
   }
-  f.arrivedBlocks++;
-  f.idle = 0;
-  std::memcpy(f.data + size_t{index} * blockDataSize, block_, blockDataSize);
-  f.blockCounts[index]++;
-  f.storedBlocks++;
-  f.extent = std::max(f.extent, (index + 1) * blockDataSize);
-  f.maxExtent = std::max(f.maxExtent, f.extent);
-  f.dirty = std::max(f.dirty, f.extent);
-  uint32_t position = static_cast<uint32_t>(blockPos_);
+  f.store(index, block_);
   if (address == halfStart) {
-    f.firstBlockPos = position;
+    f.firstBlockPos = blockPos_;
     keep = f.consumer().onFlowStart(f);
   } else {
-    f.lastBlockPos = position;
+    f.lastBlockPos = blockPos_;
   }
   searching_ = false;
   retries_ = 0;
   if (!keep) f.reset();
+}
+
+// Storage comes with a flow's first block. Without memory the run cannot go on: the
+// destination is closed with the records it holds, then the failure is reported.
+bool Conversion::allocateFlow(Flow& f) {
+  try {
+    f.allocate();
+    return true;
+  } catch (const std::bad_alloc&) {
+    outOfMemory("flow storage of %s (%llu bytes)", f.name, asHex(f.storageBytes()));
+    return false;
+  }
 }
 
 // The pending cycle is judged when the next one begins: complete only if every block up to
@@ -203,9 +307,7 @@ void Conversion::closeCycle(Flow& f) {
     f.arrivedBlocks = 0;
     f.consumer().onFlowComplete(f);
   } else {
-    uint32_t arrived = 0;
-    for (uint32_t i = 0; i < expected && i < f.blockCounts.size(); ++i)
-      if (f.blockCounts[i] != 0) arrived++;
+    uint32_t arrived = f.distinctBlocks();
     f.arrivedBlocks = arrived;
     if (arrived == expected)
       f.consumer().onFlowComplete(f);

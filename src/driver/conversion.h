@@ -38,13 +38,17 @@ class Conversion {
   void setPostProcess(PostProcessState* postProcess) { postProcess_ = postProcess; }
 
  private:
-  enum class Step { next, stop };
+  enum class Step { next, stop, resynchronised };
   bool readWithContinuation(uint8_t* buffer, uint32_t n);
   Step scanOne();
   Step onBadHeader();
+  Step resynchronise();
+  bool headerStraddles(const uint8_t* tail, size_t tailLength, uint64_t tailStart, uint64_t& found);
   void dispatch(uint32_t address, uint8_t sourceTag, uint8_t sourceId);
   bool canClone(const Flow& templateFlow) const;
   Flow* cloneFlow(const Flow& templateFlow, uint32_t sourceId, uint32_t address);
+  bool allocateFlow(Flow& flow);
+  void outOfMemory(const char* format, ...) __attribute__((format(printf, 2, 3)));
   void closeCycle(Flow& flow);
   void endOfRun();
   void printStatistics(uint64_t outputSize);
@@ -57,7 +61,9 @@ class Conversion {
   PostProcessState* postProcess_ = nullptr;
   FlowIndex index_;
   uint64_t blockPos_ = 0;
+  uint64_t firstBadPos_ = 0;  // the first bad header of the current series
   bool searching_ = true;
+  bool memoryExhausted_ = false;
   bool leadingWarned_ = false;
   int32_t retries_ = 0;
   uint32_t blockCounter_ = 0;

@@ -77,6 +77,37 @@ size_t SourceFile::read(uint8_t* destination, size_t n) {
 
 void SourceFile::seek(uint64_t position) { position_ = position; }
 
+bool SourceFile::refillAt(uint64_t start) {
+  uint64_t kept = position_;
+  position_ = start;
+  bool filled = refill();
+  position_ = kept;
+  return filled;
+}
+
+uint64_t SourceFile::find(const uint8_t* pattern, size_t n, uint64_t from) {
+  if (n == 0) return from;
+  while (fd_ >= 0 && from + n <= size_) {
+    uint64_t bufferEnd = bufferStart_ + bufferLength_;
+    if (from < bufferStart_ || from + n > bufferEnd) {
+      if (!refillAt(from) || bufferLength_ < n) break;
+      bufferEnd = bufferStart_ + bufferLength_;
+    }
+    const uint8_t* begin = buffer_.get();
+    const uint8_t* at = begin + (from - bufferStart_);
+    const uint8_t* last = begin + bufferLength_ - n;  // the last place a whole match fits
+    while (at <= last) {
+      at = static_cast<const uint8_t*>(std::memchr(at, pattern[0], size_t(last - at) + 1));
+      if (at == nullptr) break;
+      if (std::memcmp(at, pattern, n) == 0) return bufferStart_ + uint64_t(at - begin);
+      ++at;
+    }
+    if (bufferEnd >= size_) break;
+    from = bufferEnd - (n - 1);  // a match may straddle the end of the buffer
+  }
+  return notFound;
+}
+
 // ---- names ----
 
 std::string baseName(const std::string& path) {

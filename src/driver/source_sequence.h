@@ -25,9 +25,14 @@ class SourceFile {
   size_t read(uint8_t* destination, size_t n);
   /// Moves the read position (within the file).
   void seek(uint64_t position);
+  /// The position of the first occurrence of the n bytes of `pattern` at `from` or later, or
+  /// `notFound`; searched through the read buffer. The read position is kept.
+  uint64_t find(const uint8_t* pattern, size_t n, uint64_t from);
+  static constexpr uint64_t notFound = UINT64_MAX;
 
  private:
   bool refill();
+  bool refillAt(uint64_t start);
   int fd_ = -1;
   uint64_t size_ = 0;
   uint64_t position_ = 0;     // read position in the file

@@ -3,7 +3,9 @@
 
 #include <atomic>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -54,6 +56,10 @@ void applyPlaybackPresets(const std::string& program, ConverterQualifiers& q) {
   }
 }
 
+// A layout is a short text; anything else named as one (a device, a FIFO, a folder, a huge
+// file) is refused before it is read, so it can neither block the start nor size memory.
+constexpr uint64_t maxLayoutBytes = 16u << 20;
+
 // The layout: tarsel_cfg.json in the working directory unless /json was given, else the /json
 // file, else the built-in text (also for /json without a file name).
 void chooseLayout(const ConverterQualifiers& q, ConverterSettings& settings) {
@@ -64,8 +70,28 @@ void chooseLayout(const ConverterQualifiers& q, ConverterSettings& settings) {
     file = q.json.value;
   if (file.empty()) return;  // the built-in layout, "<default>"
   settings.layoutPath = file;
+  std::error_code error;
+  std::filesystem::file_status status = std::filesystem::status(file, error);
+  uint64_t bytes = 0;
+  if (!error) {
+    if (status.type() != std::filesystem::file_type::regular) {
+      msg::fatal("layout file %s is not a regular file", file.c_str());
+      msg::exit_with(1);  // also when F messages are hidden: nothing is read or allocated
+    }
+    bytes = std::filesystem::file_size(file, error);
+    if (error) bytes = 0;
+    if (bytes > maxLayoutBytes) {
+      msg::fatal("layout file %s is larger than 16 MiB (%llu bytes)", file.c_str(),
+                 static_cast<unsigned long long>(bytes));
+      msg::exit_with(1);
+    }
+  }
+  // A missing or unreadable file reads as empty and fails to parse, as before; what a file
+  // gained since it was measured is not read.
   std::ifstream in(file, std::ios::binary);
-  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string content(bytes, '\0');
+  in.read(content.data(), static_cast<std::streamsize>(content.size()));
+  content.resize(static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0)));
   settings.layoutText.assign(content.size() + 2048, '\0');
   std::memcpy(settings.layoutText.data(), content.data(), content.size());
 }

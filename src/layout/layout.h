@@ -60,25 +60,36 @@ struct Flow {
   uint32_t expectedBlocks = 0;
   uint32_t arrivedBlocks = 0;
   uint32_t storedBlocks = 0;
-  std::vector<uint32_t> blockCounts;   // indexed 0..maxBlock
-  std::unique_ptr<uint8_t[]> storage;  // size + 2048 bytes
-  uint8_t* data = nullptr;             // storage + 1024
+  std::vector<uint32_t> blockCounts;   // indexed 0..maxBlock; empty until allocated
+  std::vector<uint32_t> touched;       // block indexes stored since the last reset, each once
+  std::unique_ptr<uint8_t[]> storage;  // size + 2048 bytes, allocated with the first block
+  uint8_t* data = nullptr;             // storage + 1024; null until allocated
   uint32_t capacity = 0;
   uint32_t extent = 0;
   uint32_t maxExtent = 0;
   int32_t idle = 1;
   int32_t started = 0;
-  uint32_t firstBlockPos = 0;
-  uint32_t lastBlockPos = 0;
+  uint64_t firstBlockPos = 0;          // file positions of the cycle's first and latest block
+  uint64_t lastBlockPos = 0;
   IFlowObserver* observer = nullptr;
   IFlowObserver defaultObserver;
-  /// Highest byte count of data written since the last reset: the scanner raises it to extent
-  /// when it stores, an observer that writes into data raises it too; reset refills only that far.
+  /// Bytes from the start of data that an observer wrote since the last reset (the blocks the
+  /// scanner stored are listed in `touched`); reset refills both.
   uint32_t dirty = 0;
 
-  /// Sets the derived ranges and allocates storage and counters for `size`.
+  /// Sets the derived ranges for `size`; storage and counters come with the first block.
   void build();
+  /// Allocates storage (0xCA-filled) and counters when they are not there yet; throws
+  /// std::bad_alloc when memory runs out.
+  void allocate();
+  /// The bytes `allocate` takes for storage.
+  std::size_t storageBytes() const { return std::size_t{size} + 2 * flowHeadroom; }
+  /// Stores one block at `index` (at most maxBlock) of an allocated flow.
+  void store(uint32_t index, const uint8_t* block);
+  /// Distinct blocks of the pending cycle below its extent.
+  uint32_t distinctBlocks() const;
   /// Back to an empty cycle: counters 0, data refilled with 0xCA, idle 1; side is kept.
+  /// Costs what the cycle stored, not the flow's size.
   void reset();
   /// The observer to call: `observer`, or the embedded default.
   IFlowObserver& consumer() { return observer ? *observer : defaultObserver; }

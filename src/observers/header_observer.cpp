@@ -51,8 +51,14 @@ void HeaderObserver::completeOtherFlows(Flow& headerFlow) {
   for (auto& entry : owner_.table) {
     Flow& flow = *entry;
     if (&flow == &headerFlow || flow.extent == 0 || flow.firmware != 1 || flow.idle != 0) continue;
-    flow.consumer().onFlowComplete(flow);
-    // Cleared as the run clears a completed cycle, so the run does not deliver it again.
+    // Judged as at a cycle change: a stray block far into a flow is no cycle of fill bytes.
+    uint32_t expected = flow.extent / flowBlockSize, arrived = flow.distinctBlocks();
+    if (arrived == expected)
+      flow.consumer().onFlowComplete(flow);
+    else
+      msg::error("%s: partial flow disregarded, arrived=%u, expected=%u", nameOf(flow), arrived,
+                 expected);
+    // Cleared as the run clears a judged cycle, so the run does not judge it again.
     flow.reset();
   }
 }

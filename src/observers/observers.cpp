@@ -127,7 +127,8 @@ void Observers::restoreLatitude(Flow& flow) {
 
 void Observers::decodeRecord(const Flow& flow, const uint8_t* record, uint32_t length) {
   long long savedNumber = msg::context_number();
-  msg::detail1("PP %u...%u", flow.firstBlockPos, flow.lastBlockPos);
+  msg::detail1("PP %llu...%llu", static_cast<unsigned long long>(flow.firstBlockPos),
+               static_cast<unsigned long long>(flow.lastBlockPos));
   // The decoder's messages point at the cycle's first block (an unsigned file position, as
   // the scanner sets it).
   msg::set_context_number(static_cast<long long>(flow.firstBlockPos));

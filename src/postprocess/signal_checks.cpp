@@ -19,6 +19,7 @@ constexpr uint32_t sblockMarkerWord = 0x5A5A5A5A;
 constexpr uint64_t markerScanStart = 16, markerScanTail = 32;
 constexpr uint64_t markerSkip = 5;          // the scan resumes this far after a marker
 constexpr uint64_t embeddedNameAt = 68;
+constexpr uint64_t sblockNameSize = 16;
 constexpr uint64_t embeddedHeaderSize = 60;  // what blockInfoFromRaw reads
 constexpr uint64_t fpgaSamplesAt = 40;
 constexpr uint64_t zeroScanAt = 32;
@@ -75,12 +76,14 @@ void PostProcessState::scanForMarkers(const char* name, uint32_t batch, uint32_t
       ++p;
       continue;
     }
-    // The recorded block's name runs to its first NUL, which a full 16-character name lacks;
-    // the name and header may run past the signal: only the bytes inside count.
+    // The recorded block's name runs to its first NUL, which a full 16-character name lacks,
+    // and is at most those 16 characters; the name and header may run past the signal: only
+    // the bytes inside count.
     std::string text;
     if (p + embeddedNameAt < length) {
       const uint8_t* start = data + p + embeddedNameAt;
-      text.assign(start, std::find(start, data + length, uint8_t{0}));
+      const uint8_t* limit = start + std::min<uint64_t>(sblockNameSize, length - p - embeddedNameAt);
+      text.assign(start, std::find(start, limit, uint8_t{0}));
     }
     uint8_t raw[embeddedHeaderSize] = {};
     std::memcpy(raw, data + p, std::min(embeddedHeaderSize, length - p));

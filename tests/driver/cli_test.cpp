@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
 
 #include "support/recording.h"
 #include "support/run_program.h"
@@ -238,4 +240,68 @@ TEST_F(Program, HistoryFilesOpenedAtTheEndFlushKeepTheSourceName) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(std::filesystem::exists(dir.file("pp-a.rec.txt"))) << r.err;
   EXPECT_FALSE(std::filesystem::exists(dir.file("pp-.txt")));
+}
+
+namespace {
+
+struct RefusedLayout {
+  const char* name;
+  const char* json;                                // the /json value
+  std::function<void(const TempDir&)> prepare;     // makes it
+  const char* message;
+};
+
+const RefusedLayout refusedLayouts[] = {
+    {"device", "/dev/zero", [](const TempDir&) {}, "tarsel-F: layout file /dev/zero is not a regular file\n"},
+    {"fifo", "fifo.json", [](const TempDir& d) { ::mkfifo(d.file("fifo.json").c_str(), 0600); },
+     "tarsel-F: layout file fifo.json is not a regular file\n"},
+    {"folder", "folder.json", [](const TempDir& d) { std::filesystem::create_directory(d.file("folder.json")); },
+     "tarsel-F: layout file folder.json is not a regular file\n"},
+    {"huge", "huge.json", [](const TempDir& d) {
+       std::ofstream(d.file("huge.json")).close();
+       std::filesystem::resize_file(d.file("huge.json"), (16u << 20) + 1);
+     }, "tarsel-F: layout file huge.json is larger than 16 MiB (16777217 bytes)\n"},
+};
+
+class LayoutFile : public Program, public ::testing::WithParamInterface<RefusedLayout> {};
+
+}  // namespace
+
+// Refused at once, before it is read: a FIFO would block, /dev/zero would never end.
+TEST_P(LayoutFile, OtherThanASmallRegularFileIsRefused) {
+  GetParam().prepare(dir);
+  writeFile(dir.file("a.rec"), headerAndSignalBatches(1, 1));
+  ProgramResult r = tarsel("a.rec /json=" + std::string(GetParam().json));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, HasSubstr(GetParam().message));
+  EXPECT_FALSE(std::filesystem::exists(dir.file("a-cv.out")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, LayoutFile, ::testing::ValuesIn(refusedLayouts),
+                         [](const ::testing::TestParamInfo<RefusedLayout>& info) { return std::string(info.param.name); });
+
+// A layout may name flows far larger than memory; only the ones the recording uses take any.
+TEST_F(Program, MemoryFollowsTheFlowsARecordingUses) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer reserves more address space than the limit allows";
+#endif
+  std::ofstream(dir.file("big.json"))
+      << "{'flows':[{'name':'F-HDR','base':'0x80000000','size':'4K','pingpong':'0x1000000'},"
+         "{'name':'BIG','base':'0x10000000','size':'3000M'},{'name':'HUGE','base':'0xC0000000','size':'1000M'}]}";
+  Bytes recording;
+  for (uint32_t c = 0; c < 3; ++c) append(recording, cycleBlocks(0x80000000 + (c % 2) * 0x1000000, 0x33, Bytes(4096, 1)));
+  writeFile(dir.file("a.rec"), recording);
+  const std::string limit = "ulimit -v 1000000 &&";  // 1 GB of address space
+  ProgramResult small = tarsel("a.rec /json=big.json", limit);
+  EXPECT_EQ(small.status, 0) << small.err;
+  EXPECT_EQ(readFile(dir.file("a-cv.out")).size(), 3u * (32 + 4096));
+  // A block for the 3000 MiB flow: the memory runs out, the records before it stay whole.
+  append(recording, recorderBlock(0x10000000, 0x33));
+  append(recording, cycleBlocks(0x81000000, 0x33, Bytes(4096, 1)));
+  writeFile(dir.file("a.rec"), recording);
+  ProgramResult out = tarsel("a.rec /json=big.json //o", limit);
+  EXPECT_EQ(out.status, 1);
+  EXPECT_THAT(out.err, HasSubstr("-F[a.rec:13072]: out of memory: flow storage of BIG (3145730048 bytes)\n"));
+  EXPECT_THAT(out.err, Not(HasSubstr("terminate")));
+  EXPECT_EQ(readFile(dir.file("a-cv.out")).size(), 2u * (32 + 4096));  // the third was pending
 }

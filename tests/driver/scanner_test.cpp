@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cctype>
+#include <functional>
 #include <memory>
 #include <sstream>
 
@@ -250,4 +252,123 @@ TEST_F(Scanner, StopsAfterCtrlC) {
   convert({headerCycle(0)});
   EXPECT_THAT(lines(), Not(HasSubstr("First block found")));
   EXPECT_THAT(lines(), HasSubstr("  batches  :  0..0=0\n"));
+}
+
+namespace {
+
+/// Six F-HDR cycles of alternating halves, cycle c filled with 0x20 + c.
+std::vector<Bytes> sixCycles() {
+  std::vector<Bytes> cycles;
+  for (uint32_t c = 0; c < 6; ++c) cycles.push_back(headerCycle(c % 2 ? 0x1000000 : 0, uint8_t(0x20 + c)));
+  return cycles;
+}
+
+Bytes joined(const std::vector<Bytes>& parts) {
+  Bytes all;
+  for (const Bytes& part : parts) append(all, part);
+  return all;
+}
+
+constexpr size_t damagedCycle = 2, damagedBlock = 5;
+// Where block 6 of the damaged cycle begins in the undamaged recording.
+constexpr size_t nextBlockAt = (damagedCycle * 16 + damagedBlock + 1) * 272;
+
+struct Damage {
+  const char* name;
+  std::function<std::vector<Bytes>(Bytes)> apply;  // the recording, split into files
+  uint64_t skipped;                                 // bytes the resynchronisation passes over
+  bool damagedCycleWhole;                           // the damaged cycle still holds every block
+};
+
+const Damage damages[] = {
+    {"flipped marker bit", [](Bytes r) {
+       r[nextBlockAt - 272 + 12] ^= 0x04;
+       return std::vector<Bytes>{r};
+     }, 272, false},
+    {"16 stray bytes between two blocks", [](Bytes r) {
+       r.insert(r.begin() + nextBlockAt, 16, 0xEE);
+       return std::vector<Bytes>{r};
+     }, 16, true},
+    {"1 inserted byte", [](Bytes r) {
+       r.insert(r.begin() + nextBlockAt, 1, 0x5B);
+       return std::vector<Bytes>{r};
+     }, 1, true},
+    {"17 inserted bytes", [](Bytes r) {
+       r.insert(r.begin() + nextBlockAt, 17, 0x00);
+       return std::vector<Bytes>{r};
+     }, 17, true},
+    // The shortened block swallows the start of the next one, whose header then lies behind
+    // the first bad header: that block is lost, the search finds the one after it.
+    {"5 bytes deleted from a data block", [](Bytes r) {
+       r.erase(r.begin() + nextBlockAt - 100, r.begin() + nextBlockAt - 95);
+       return std::vector<Bytes>{r};
+     }, 272 - 5, false},
+    {"40 bytes deleted from a data block", [](Bytes r) {
+       r.erase(r.begin() + nextBlockAt - 100, r.begin() + nextBlockAt - 60);
+       return std::vector<Bytes>{r};
+     }, 272 - 40, false},
+    {"stray bytes on both sides of a file boundary", [](Bytes r) {
+       Bytes first(r.begin(), r.begin() + nextBlockAt), second(r.begin() + nextBlockAt, r.end());
+       first.insert(first.end(), 100, 0xEE);
+       second.insert(second.begin(), 50, 0xEE);
+       return std::vector<Bytes>{first, second};
+     }, 150, true},
+    {"stray bytes, then a header split by a file boundary", [](Bytes r) {
+       r.insert(r.begin() + nextBlockAt, 100, 0xEE);
+       size_t cut = nextBlockAt + 100 + 12;  // inside the marker of the header found
+       return std::vector<Bytes>{Bytes(r.begin(), r.begin() + cut), Bytes(r.begin() + cut, r.end())};
+     }, 100, true},
+};
+
+class Resynchronisation : public Scanner, public ::testing::WithParamInterface<Damage> {};
+
+}  // namespace
+
+// The scan goes on after "broken recording?" at the next header ahead; every cycle the
+// damage did not touch arrives whole.
+TEST_P(Resynchronisation, KeepsEveryCycleTheDamageDidNotTouch) {
+  loadLayout();
+  const Damage& damage = GetParam();
+  convert(damage.apply(joined(sixCycles())));
+  EXPECT_THAT(lines(), HasSubstr("]: broken recording?\n"));
+  EXPECT_THAT(lines(), HasSubstr(", " + std::to_string(damage.skipped) + " bytes skipped\n"));
+  int complete = int(std::count_if(recorder.events.begin(), recorder.events.end(),
+                                   [](const std::string& e) { return e.rfind("complete", 0) == 0; }));
+  EXPECT_EQ(complete, damage.damagedCycleWhole ? 5 : 4);  // the sixth is flushed at the end
+  EXPECT_EQ(recorder.events.back(), "flush F-HDR");
+  if (!damage.damagedCycleWhole) {
+    EXPECT_THAT(lines(), HasSubstr("F-HDR: partial flow disregarded, arrived=15, expected=16"));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Damages, Resynchronisation, ::testing::ValuesIn(damages),
+                         [](const ::testing::TestParamInfo<Damage>& info) {
+                           std::string name = info.param.name;
+                           for (char& c : name)
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           return name;
+                         });
+
+TEST_F(Scanner, ResynchronisationNamesTheHeaderFoundAndTheBytesPassedOver) {
+  loadLayout();
+  Bytes recording = joined(sixCycles());
+  recording[nextBlockAt - 272 + 15] = 0;
+  convert({recording});
+  char expected[160];
+  std::snprintf(expected, sizeof expected,
+                "-W[_19-05-17-10-30-00_1.rec:%zu]: resynchronised at 0x%zX, 272 bytes skipped\n",
+                nextBlockAt, nextBlockAt);
+  EXPECT_THAT(lines(), HasSubstr(expected));
+  EXPECT_THAT(lines(), HasSubstr("F-HDR@33: 5 (0x80000000*0x1000 +0x1000000)"));
+}
+
+TEST_F(Scanner, DamageRunningToTheEndEndsTheScan) {
+  loadLayout();
+  Bytes recording = joined(sixCycles());
+  recording.resize(nextBlockAt + 100);  // the rest is lost: no header ahead
+  recording.insert(recording.end(), 900, 0x5B);
+  convert({recording});
+  EXPECT_THAT(lines(), HasSubstr("]: broken recording?\n"));
+  EXPECT_THAT(lines(), Not(HasSubstr("resynchronised")));
+  EXPECT_THAT(lines(), HasSubstr("F-HDR@33: 3 (0x80000000*0x1000 +0x1000000)"));
 }

@@ -14,19 +14,15 @@ Flow builtFlow(uint32_t base, uint32_t size, uint32_t pingpong) {
   flow.size = size;
   flow.pingpong = pingpong;
   flow.build();
+  flow.allocate();
   return flow;
 }
 
 // What the scanner does when it stores a block.
 void storeBlock(Flow& flow, uint32_t index, uint8_t fill) {
-  std::memset(flow.data + index * flowBlockSize, fill, flowBlockSize);
-  flow.blockCounts[index]++;
-  flow.storedBlocks++;
-  flow.arrivedBlocks++;
-  flow.idle = 0;
-  flow.extent = std::max(flow.extent, (index + 1) * flowBlockSize);
-  flow.maxExtent = std::max(flow.maxExtent, flow.extent);
-  flow.dirty = std::max(flow.dirty, flow.extent);
+  uint8_t block[flowBlockSize];
+  std::memset(block, fill, flowBlockSize);
+  flow.store(index, block);
 }
 
 bool allFill(const Flow& flow, uint32_t from, uint32_t to) {
@@ -113,6 +109,43 @@ TEST(Flow, ResetRefillsOnlyWhatTheCycleTouched) {
   flow.dirty = 0x1100;
   flow.reset();
   EXPECT_TRUE(allFill(flow, 0, flow.capacity));
+}
+
+TEST(Flow, StorageComesWithTheFirstUse) {
+  Flow flow;
+  flow.size = 0x10000000;  // 256 MiB a layout may name and a recording never use
+  flow.build();
+  EXPECT_EQ(flow.data, nullptr);
+  EXPECT_TRUE(flow.blockCounts.empty());
+  EXPECT_EQ(flow.capacity, 0x10000000u);
+  flow.reset();  // an unused flow is reset like any other
+  EXPECT_EQ(flow.idle, 1);
+  Flow used = builtFlow(0, 0x1000, 0);
+  EXPECT_EQ(used.data, used.storage.get() + flowHeadroom);
+  EXPECT_EQ(used.blockCounts.size(), 17u);
+  EXPECT_TRUE(allFill(used, 0, used.capacity));
+  uint8_t* before = used.data;
+  used.allocate();  // a second call keeps what the flow holds
+  EXPECT_EQ(used.data, before);
+}
+
+TEST(Flow, CountsAndResetsOnlyTheBlocksItStored) {
+  Flow flow = builtFlow(0, 0x200000, 0);
+  storeBlock(flow, 8000, 0x11);  // one block far into a big flow
+  storeBlock(flow, 3, 0x22);
+  storeBlock(flow, 3, 0x33);
+  EXPECT_EQ(flow.extent, 8001u * flowBlockSize);
+  EXPECT_EQ(flow.distinctBlocks(), 2u);
+  EXPECT_EQ(flow.touched.size(), 2u);
+  // A byte between the stored blocks that nothing wrote is not swept by the reset.
+  flow.data[0x10000] = 0;
+  flow.reset();
+  EXPECT_EQ(flow.data[0x10000], 0);
+  flow.data[0x10000] = flowFillByte;
+  EXPECT_TRUE(allFill(flow, 0, flow.capacity));
+  EXPECT_TRUE(countersZero(flow));
+  EXPECT_TRUE(flow.touched.empty());
+  EXPECT_EQ(flow.distinctBlocks(), 0u);
 }
 
 TEST(Flow, ResetOfAnUnbuiltFlowIsHarmless) {

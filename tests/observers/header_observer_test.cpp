@@ -196,6 +196,26 @@ TEST_F(HeaderTest, HeaderSynchCompletesPendingSignalFlowsOnce) {
   EXPECT_EQ(destination().size(), 2u * (32 + 0x1000) + 32 + 512);
 }
 
+TEST_F(HeaderTest, HeaderSynchDisregardsAPartialSignalFlow) {
+  settings.hsynch = true;
+  Flow& flow = headerFlow();
+  Flow& sum = addFlow("F-SUM", 0x80101000, 0x200000, 0x1000000);
+  startHeaders();
+  deliver(flow, Header{.batch = 1});
+  // One stray block at a high index: no 2 MiB record of fill bytes.
+  uint8_t block[256];
+  std::memset(block, 7, sizeof block);
+  sum.store(8000, block);
+  sum.store(2, block);
+  deliver(flow, Header{.batch = 2});
+  EXPECT_EQ(count("-E: F-SUM: partial flow disregarded, arrived=2, expected=8001\n"), 1u);
+  EXPECT_EQ(sum.cycles, 0u);
+  EXPECT_EQ(sum.extent, 0u);
+  EXPECT_EQ(sum.idle, 1);
+  EXPECT_EQ(sum.data[8000 * 256], 0xCA);
+  EXPECT_EQ(destination().size(), 2u * (32 + 0x1000));  // the two header records only
+}
+
 TEST_F(HeaderTest, FromStandbySavesNothingUntilTheFirstRestart) {
   settings.fromstby = true;
   Flow& flow = headerFlow();

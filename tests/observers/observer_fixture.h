@@ -58,6 +58,7 @@ class ObserverTest : public testing::Test {
     flow->sourceId = sourceId;
     flow->sourceTag = 1;
     flow->build();
+    flow->allocate();  // as the first block of a cycle does
     table.push_back(std::move(flow));
     return *table.back();
   }
@@ -68,6 +69,11 @@ class ObserverTest : public testing::Test {
     flow.extent = uint32_t(bytes.size());
     flow.dirty = flow.extent;
     flow.arrivedBlocks = flow.storedBlocks = (flow.extent + 255) / 256;
+    flow.touched.clear();
+    for (uint32_t i = 0; i < flow.storedBlocks && i < flow.blockCounts.size(); ++i) {
+      flow.blockCounts[i] = 1;
+      flow.touched.push_back(i);
+    }
     flow.idle = 0;
   }
   static void putWord(Flow& flow, uint32_t word, uint32_t value) {

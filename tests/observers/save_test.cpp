@@ -178,6 +178,14 @@ TEST_F(SaveTest, PostProcessingLabelsTheDecodeAndRestoresTheContext) {
   EXPECT_TRUE(obs().saveFlow(flow));
   EXPECT_EQ(msg::context_number(), 0x90000010LL);
   EXPECT_EQ(count("-i[rec.dat:2415919120]: PP 2415919104...2415919360\n"), 1u);
+
+  // And beyond 4 GiB: not the position modulo 2^32.
+  msg::set_context_number(0x123456789LL);
+  fill(flow, pattern(256));
+  flow.firstBlockPos = 0x123456700ULL;
+  flow.lastBlockPos = 0x123456800ULL;
+  EXPECT_TRUE(obs().saveFlow(flow));
+  EXPECT_EQ(count("-i[rec.dat:4886718345]: PP 4886718208...4886718464\n"), 1u);
 }
 
 TEST_F(SaveTest, FailedWriteIsReportedOnceAndTheRunGoesOn) {

@@ -91,20 +91,25 @@ TEST_F(SignalChecksTest, MarkerMustStartBeforeTheLastThirtyTwoBytes) {
   EXPECT_EQ(state.corruptedBlocks(), 1u);
 }
 
-TEST_F(SignalChecksTest, MarkerNameRunsToItsFirstNulInsideTheSignal) {
+TEST_F(SignalChecksTest, MarkerNameRunsToItsFirstNulForAtMostSixteenCharacters) {
   start(5);
   Bytes payload = samples(1024);
   embedBlock(payload, 16, "ABCDEFGHIJKLMNOP", 5);  // a full name: no NUL of its own
-  std::memcpy(payload.data() + 16 + 84, "QR", 3);
+  std::memcpy(payload.data() + 16 + 84, "QR", 3);  // what follows the name is not part of it
   Bytes tail = samples(256);
   embedBlock(tail, 100, "", 6);
   std::memset(tail.data() + 168, 'Z', tail.size() - 168);  // no NUL before the block's end
   signal("SUM", payload);
   signal("DEL", tail);
   EXPECT_THAT(captured.err, HasSubstr("tarsel-E[rec01.dat]: SUM 1010(10): Marker inside signal "
-                                      "+16: ABCDEFGHIJKLMNOPQR: 5\n"));
+                                      "+16: ABCDEFGHIJKLMNOP: 5\n"));
   EXPECT_THAT(captured.err, HasSubstr("tarsel-E[rec01.dat]: DEL 1010(10): Marker inside signal "
-                                      "+100: " + std::string(88, 'Z') + ": 6\n"));
+                                      "+100: " + std::string(16, 'Z') + ": 6\n"));
+  // A block full of markers: every message stays short.
+  Bytes markers(64 << 10, 0x5A);
+  signal("DAZ", markers);
+  EXPECT_THAT(captured.err, HasSubstr("Marker inside signal +16: ZZZZZZZZZZZZZZZZ: 1515870810\n"));
+  EXPECT_LT(captured.err.size(), 13108u * 100u);
 }
 
 TEST_F(SignalChecksTest, ScanResumesFiveBytesAfterAMarker) {
