@@ -7,10 +7,11 @@
 namespace records {
 namespace {
 
-// Reads after a long skip over data are small: the next header is usually close to the one
-// that follows a large record. Runs of small records are read in large pieces.
-constexpr std::size_t largeRead = 4u << 20;
-constexpr std::size_t smallRead = 64u << 10;
+// Where records are large on average the reads are small (a header and a little after it) and
+// the data between is skipped; runs of small records are read in large pieces.
+constexpr std::size_t largeRead = 1u << 20;
+constexpr std::size_t smallRead = 8u << 10;
+constexpr std::uint64_t largeRecords = 4u << 10;
 
 std::uint32_t u32At(const std::uint8_t* p) {
   return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
@@ -86,8 +87,7 @@ const std::uint8_t* RecordFile::bytesAt(std::uint64_t offset, std::size_t length
   if (offset > size_ || length > size_ - offset) return nullptr;
   if (offset >= windowStart_ && offset + length <= windowStart_ + windowLength_)
     return window_.data() + (offset - windowStart_);
-  const bool skipped = offset > windowStart_ + windowLength_ + smallRead;
-  std::size_t want = std::max(length, skipped ? smallRead : largeRead);
+  std::size_t want = std::max(length, meanSpacing_ >= largeRecords ? smallRead : largeRead);
   want = static_cast<std::size_t>(std::min<std::uint64_t>(want, size_ - offset));
   if (window_.size() < want) window_.resize(want);
   in_.clear();
@@ -151,6 +151,7 @@ Stop RecordFile::walk(std::uint64_t from, const std::function<bool(const Record&
     record.index = index;
     if (!visit(record)) break;
     offset = record.dataOffset() + record.length;
+    meanSpacing_ = (3 * meanSpacing_ + headerSize + record.length) / 4;
   }
   return {StopKind::end, std::min(offset, size_), {}};
 }

@@ -82,6 +82,7 @@ class RecordFile {
   std::vector<std::uint8_t> window_;
   std::uint64_t windowStart_ = 0;
   std::size_t windowLength_ = 0;
+  std::uint64_t meanSpacing_ = 0;  ///< running mean of the record sizes walked over
 };
 
 /// Known source ids by name: "EIF" 0x53, "DSP" 0x33, "DFE" 0x56; empty for others.
