@@ -58,7 +58,9 @@ void emit(FILE* stream, const std::string& text, int level) {
     m.sink(stream, text);
     return;
   }
-  const char* colour = isatty(fileno(stream)) ? colourFor(level) : nullptr;
+  // NO_COLOR set to anything turns the colours off (https://no-color.org).
+  const bool coloured = isatty(fileno(stream)) && std::getenv("NO_COLOR") == nullptr;
+  const char* colour = coloured ? colourFor(level) : nullptr;
   if (colour) std::fputs(colour, stream);
   std::fwrite(text.data(), 1, text.size(), stream);
   if (colour) std::fputs("\x1b[0m", stream);

@@ -162,6 +162,7 @@ void cmd_options::usage() {
 }
 
 int tarselMain(int argc, char** argv) {
+  if (int status = answerLinuxOptions(argc, argv); status >= 0) return status;
   zor::reset_registries();
   ConverterQualifiers q;
   cmd_options options;

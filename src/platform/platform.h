@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdio>
 
 namespace platform {
 
@@ -17,5 +18,12 @@ struct LocalTime {
 /// Sets the file's modification time to the local time (the access time is left alone);
 /// answers false when the file cannot be opened for writing or the time does not convert.
 bool setFileTime(const char* path, const LocalTime& when);
+
+/// Answers whether the stream is a terminal.
+bool isTerminal(std::FILE* stream);
+
+/// Answers whether the two paths name one file (same device and inode); false when either
+/// does not exist.
+bool sameFile(const char* first, const char* second);
 
 }  // namespace platform

@@ -1,0 +1,16 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+bool isTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) == 1; }
+
+bool sameFile(const char* first, const char* second) {
+  struct stat a {}, b {};
+  if (::stat(first, &a) != 0 || ::stat(second, &b) != 0) return false;
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+}  // namespace platform
