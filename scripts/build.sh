@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-werror=OFF
-[ "${CI:-}" = true ] && werror=ON
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARSEL_WERROR="$werror" >/dev/null
+werror=()
+[ "${CI:-}" = true ] && werror=(-DTARSEL_WERROR=ON)
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo "${werror[@]}" >/dev/null
 cmake --build build -j"$(nproc)"
