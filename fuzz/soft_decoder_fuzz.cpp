@@ -1,12 +1,15 @@
 // libFuzzer target: one damaged record through the software-data decoder, with observers that
 // read the way the post-processing handlers do (whole payloads, headers with extension records,
-// in-place scans), so every read helper sees fuzzed positions and lengths.
+// in-place scans), so every read helper sees fuzzed positions and lengths. The bytes are decoded
+// bare and once more as the data of a "SOFT" record.
 #include <array>
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "commandline/messages.h"
+#include "format/format.h"
 #include "soft/soft.h"
 
 namespace {
@@ -94,5 +97,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint32_t length = uint32_t(size);
   decoder.decodeSoftRecord(0x53, "EIF", data, length);
   decoder.decodeSoftRecord(0x33, "DSP", data, length);
+  // The same bytes as the data of a "SOFT" record, as the save step hands such a record over.
+  std::vector<uint8_t> record(format::RecordHeader::size + size);
+  format::RecordHeader::forRecord("SOFT", 0, length, 0x56, 1)
+      .write(std::span<uint8_t, format::RecordHeader::size>(record.data(),
+                                                            format::RecordHeader::size));
+  if (size != 0) std::memcpy(record.data() + format::RecordHeader::size, data, size);
+  decoder.decodeSoftRecord(0x56, "DFE", record.data(), uint32_t(record.size()));
   return 0;
 }

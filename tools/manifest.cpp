@@ -1,4 +1,5 @@
 // The manifest: what a recording holds, as JSON, for tests to compare with tarsel's report.
+#include <cmath>
 #include <sstream>
 
 #include "synth_internal.h"
@@ -7,126 +8,143 @@ namespace synth {
 
 namespace {
 
-std::string quoted(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\') out += '\\', out += c;
-    else if (static_cast<unsigned char>(c) < 0x20) {
-      char esc[8];
-      std::snprintf(esc, sizeof esc, "\\u%04x", c);
-      out += esc;
-    } else out += c;
-  }
-  return out + "\"";
-}
-
 std::string hexText(uint32_t v) {
   char text[16];
-  std::snprintf(text, sizeof text, "\"0x%X\"", v);
+  std::snprintf(text, sizeof text, "0x%X", v);
   return text;
 }
 
-std::string sourceText(uint8_t id) {
-  return id >= 0x21 && id < 0x7F ? quoted(std::string(1, static_cast<char>(id))) : "null";
+// A printable source id as its character, otherwise null.
+Json sourceText(uint8_t id) {
+  return id >= 0x21 && id < 0x7F ? Json(std::string(1, static_cast<char>(id))) : Json();
 }
 
-std::string number(double v) {
+// A scenario value with ten significant digits; a whole number is written without a fraction.
+Json number(double v) {
   std::ostringstream out;
   out.precision(10);
   out << v;
-  return out.str();
+  double rounded = std::strtod(out.str().c_str(), nullptr);
+  if (std::isfinite(rounded) && std::floor(rounded) == rounded && std::fabs(rounded) < 1e15)
+    return Json(static_cast<int64_t>(rounded));
+  return Json(rounded);
 }
 
-void writeScenario(std::ostringstream& o, const Scenario& s) {
+Json scenarioJson(const Scenario& s) {
   char date[16], time[16];
   std::snprintf(date, sizeof date, "%02u-%02u-%02u", s.year, s.month, s.day);
-  std::snprintf(time, sizeof time, "%02u:%02u:%02u", s.timeOfDay / 3600, s.timeOfDay / 60 % 60, s.timeOfDay % 60);
-  o << "  \"scenario\": {\n"
-    << "    \"batches\": " << s.batches << ", \"size\": " << s.targetBytes << ",\n"
-    << "    \"rows\": " << s.rows << ", \"cols\": " << s.cols << ", \"firstBatch\": " << s.firstBatch
-    << ", \"firstTag\": " << s.firstTag << ", \"batchMicros\": " << s.batchMicros << ",\n"
-    << "    \"date\": " << quoted(date) << ", \"time\": " << quoted(time) << ",\n"
-    << "    \"latitude\": " << number(s.latitude) << ", \"longitude\": " << number(s.longitude)
-    << ", \"altitude\": " << number(s.altitude) << ", \"heading\": " << number(s.heading)
-    << ", \"speed\": " << number(s.speed) << ",\n    \"modes\": [";
-  for (size_t i = 0; i < s.modes.size(); ++i)
-    o << (i ? ", " : "") << "{\"mode\": " << s.modes[i].mode << ", \"waveform\": " << s.modes[i].waveform
-      << ", \"batches\": " << s.modes[i].batches << "}";
-  o << "],\n    \"standby\": [";
-  for (size_t i = 0; i < s.standby.size(); ++i)
-    o << (i ? ", " : "") << "{\"at\": " << s.standby[i].at << ", \"batches\": " << s.standby[i].batches << "}";
-  o << "],\n    \"beams\": " << s.beams << ", \"scale\": " << s.scaleNm << ", \"antennaDelay\": " << s.antennaDelay
-    << ", \"videoEvery\": " << s.videoEvery << ", \"interleave\": " << s.interleave
-    << ", \"sourceTag\": " << unsigned(s.sourceTag) << ",\n"
-    << "    \"splitBytes\": " << s.splitBytes << ", \"splitBatches\": " << s.splitBatches
-    << ", \"noBulky\": " << (s.noBulky ? "true" : "false") << "\n  },\n";
+  std::snprintf(time, sizeof time, "%02u:%02u:%02u", s.timeOfDay / 3600, s.timeOfDay / 60 % 60,
+                s.timeOfDay % 60);
+  Json modes = Json::array();
+  for (const ModeStep& m : s.modes)
+    modes.push_back({{"mode", m.mode}, {"waveform", m.waveform}, {"batches", m.batches}});
+  Json standby = Json::array();
+  for (const StandbyPeriod& p : s.standby)
+    standby.push_back({{"at", p.at}, {"batches", p.batches}});
+  return Json{{"batches", s.batches},
+              {"size", s.targetBytes},
+              {"rows", s.rows},
+              {"cols", s.cols},
+              {"firstBatch", s.firstBatch},
+              {"firstTag", s.firstTag},
+              {"batchMicros", s.batchMicros},
+              {"date", date},
+              {"time", time},
+              {"latitude", number(s.latitude)},
+              {"longitude", number(s.longitude)},
+              {"altitude", number(s.altitude)},
+              {"heading", number(s.heading)},
+              {"speed", number(s.speed)},
+              {"modes", modes},
+              {"standby", standby},
+              {"beams", s.beams},
+              {"scale", s.scaleNm},
+              {"antennaDelay", s.antennaDelay},
+              {"videoEvery", s.videoEvery},
+              {"interleave", s.interleave},
+              {"sourceTag", unsigned(s.sourceTag)},
+              {"splitBytes", s.splitBytes},
+              {"splitBatches", s.splitBatches},
+              {"noBulky", s.noBulky}};
 }
 
-void writeFlows(std::ostringstream& o, const Manifest& m) {
-  o << "  \"flows\": [\n";
-  for (size_t i = 0; i < m.flows.size(); ++i) {
-    const FlowCount& f = m.flows[i];
-    o << "    {\"name\": " << quoted(f.name) << ", \"sourceId\": " << unsigned(f.sourceId)
-      << ", \"source\": " << sourceText(f.sourceId) << ", \"base\": " << f.base << ", \"baseHex\": " << hexText(f.base)
-      << ", \"pingpong\": " << f.pingpong << ", \"cycles\": " << f.cycles
-      << ", \"completeCycles\": " << f.completeCycles << ", \"partialCycles\": " << f.partialCycles
-      << ", \"lastCyclePartial\": " << (f.lastCyclePartial ? "true" : "false") << ", \"blocks\": " << f.blocks
-      << ", \"maxExtent\": " << f.maxExtent << "}" << (i + 1 < m.flows.size() ? "," : "") << "\n";
-  }
-  o << "  ],\n  \"softBlocks\": {";
-  size_t k = 0;
-  for (const auto& [name, count] : m.softBlocks) o << (k++ ? ", " : "") << quoted(name) << ": " << count;
-  o << "},\n  \"skippedFlows\": {";
-  k = 0;
-  for (const auto& [name, reason] : m.skippedFlows) o << (k++ ? "," : "") << "\n    " << quoted(name) << ": " << quoted(reason);
-  o << (m.skippedFlows.empty() ? "" : "\n  ") << "},\n";
+Json flowsJson(const Manifest& m) {
+  Json flows = Json::array();
+  for (const FlowCount& f : m.flows)
+    flows.push_back({{"name", f.name},
+                     {"sourceId", unsigned(f.sourceId)},
+                     {"source", sourceText(f.sourceId)},
+                     {"base", f.base},
+                     {"baseHex", hexText(f.base)},
+                     {"pingpong", f.pingpong},
+                     {"cycles", f.cycles},
+                     {"completeCycles", f.completeCycles},
+                     {"partialCycles", f.partialCycles},
+                     {"lastCyclePartial", f.lastCyclePartial},
+                     {"blocks", f.blocks},
+                     {"maxExtent", f.maxExtent}});
+  return flows;
 }
 
-void writeFaults(std::ostringstream& o, const Manifest& m) {
-  o << "  \"faults\": [";
-  for (size_t i = 0; i < m.faults.size(); ++i) {
-    const FaultRecord& f = m.faults[i];
+Json faultsJson(const Manifest& m) {
+  Json faults = Json::array();
+  for (const FaultRecord& f : m.faults) {
     auto [file, fileOffset] = filePosition(m, f.offset);
-    o << (i ? "," : "") << "\n    {\"kind\": " << quoted(f.kind) << ", \"option\": " << quoted(f.option)
-      << ",\n     \"description\": " << quoted(f.description) << ",\n     \"flow\": " << quoted(f.flow)
-      << ", \"sourceId\": " << unsigned(f.sourceId) << ", \"batch\": " << f.batch << ", \"iteration\": " << f.iteration
-      << ", \"block\": " << f.block << ", \"bytes\": " << f.bytes << ", \"count\": " << f.count
-      << ", \"address\": " << f.address << ",\n     \"offset\": " << f.offset << ", \"file\": "
-      << (m.files.empty() ? "\"\"" : quoted(m.files[file].name)) << ", \"fileIndex\": " << file
-      << ", \"fileOffset\": " << fileOffset;
-    if (!f.offsets.empty() || f.kind == "bit-flips") {
-      o << ",\n     \"offsets\": [";
-      for (size_t j = 0; j < f.offsets.size(); ++j) o << (j ? ", " : "") << f.offsets[j];
-      o << "]";
-    }
-    o << "}";
+    Json fault = {{"kind", f.kind},
+                  {"option", f.option},
+                  {"description", f.description},
+                  {"flow", f.flow},
+                  {"sourceId", unsigned(f.sourceId)},
+                  {"batch", f.batch},
+                  {"iteration", f.iteration},
+                  {"block", f.block},
+                  {"bytes", f.bytes},
+                  {"count", f.count},
+                  {"address", f.address},
+                  {"offset", f.offset},
+                  {"file", m.files.empty() ? std::string() : m.files[file].name},
+                  {"fileIndex", file},
+                  {"fileOffset", fileOffset}};
+    if (!f.offsets.empty() || f.kind == "bit-flips") fault["offsets"] = f.offsets;
+    faults.push_back(std::move(fault));
   }
-  o << (m.faults.empty() ? "" : "\n  ") << "]\n";
+  return faults;
 }
 
 }  // namespace
 
 std::string manifestJson(const Scenario& s, const Manifest& m) {
-  std::ostringstream o;
-  o << "{\n  \"generator\": \"tarsel-synth\",\n  \"seed\": " << s.seed << ",\n";
-  writeScenario(o, s);
-  o << "  \"files\": [";
-  for (size_t i = 0; i < m.files.size(); ++i)
-    o << (i ? ", " : "") << "\n    {\"name\": " << quoted(m.files[i].name) << ", \"size\": " << m.files[i].size
-      << ", \"start\": " << m.files[i].start << "}";
-  o << "\n  ],\n  \"totalBytes\": " << m.totalBytes << ",\n  \"blocks\": " << m.blocks << ",\n"
-    << "  \"batches\": {\"iterations\": " << m.iterations << ", \"first\": " << m.firstBatch << ", \"last\": " << m.lastBatch
-    << ", \"numbers\": [";
-  for (size_t i = 0; i < m.batchNumbers.size(); ++i) o << (i ? ", " : "") << m.batchNumbers[i];
-  o << "]},\n  \"timeTag\": {\"first\": " << m.firstTag << ", \"last\": " << m.lastTag << "},\n"
-    << "  \"timeOfDay\": {\"first\": " << m.firstSecs << ", \"last\": " << m.lastSecs << "},\n"
-    << "  \"softHeaders\": {\"count\": " << m.softHeaders << ", \"firstBatch\": " << m.firstSoftBatch
-    << ", \"lastBatch\": " << m.lastSoftBatch << "},\n"
-    << "  \"videoFrames\": " << m.videoFrames << ",\n";
-  writeFlows(o, m);
-  writeFaults(o, m);
-  o << "}\n";
-  return o.str();
+  Json files = Json::array();
+  for (const FileRecord& f : m.files)
+    files.push_back({{"name", f.name}, {"size", f.size}, {"start", f.start}});
+  Json softBlocks = Json::object();
+  for (const auto& [name, count] : m.softBlocks) softBlocks[name] = count;
+  Json skippedFlows = Json::object();
+  for (const auto& [name, reason] : m.skippedFlows) skippedFlows[name] = reason;
+  Json manifest = {{"generator", "tarsel-synth"},
+                   {"seed", s.seed},
+                   {"scenario", scenarioJson(s)},
+                   {"files", files},
+                   {"totalBytes", m.totalBytes},
+                   {"blocks", m.blocks},
+                   {"batches",
+                    {{"iterations", m.iterations},
+                     {"first", m.firstBatch},
+                     {"last", m.lastBatch},
+                     {"numbers", m.batchNumbers}}},
+                   {"timeTag", {{"first", m.firstTag}, {"last", m.lastTag}}},
+                   {"timeOfDay", {{"first", m.firstSecs}, {"last", m.lastSecs}}},
+                   {"softHeaders",
+                    {{"count", m.softHeaders},
+                     {"firstBatch", m.firstSoftBatch},
+                     {"lastBatch", m.lastSoftBatch}}},
+                   {"videoFrames", m.videoFrames},
+                   {"flows", flowsJson(m)},
+                   {"softBlocks", softBlocks},
+                   {"skippedFlows", skippedFlows},
+                   {"faults", faultsJson(m)}};
+  // Texts from the command line need not be UTF-8; such bytes are replaced, not refused.
+  return manifest.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace synth

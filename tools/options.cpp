@@ -265,32 +265,34 @@ std::string parseCommandLine(Scenario& s, const std::vector<std::string>& args, 
 }
 
 std::string applyScenarioJson(Scenario& s, const std::string& jsonText) {
-  JsonValue root;
+  Json root;
   std::string error = parseJson(jsonText, root);
   if (!error.empty()) return error;
-  if (root.kind != JsonValue::Object) return "the scenario must be a JSON object";
-  auto text = [](const JsonValue& v) -> std::string {
-    if (v.kind == JsonValue::Bool) return v.boolean ? "true" : "false";
-    return v.text;
+  if (!root.is_object()) return "the scenario must be a JSON object";
+  // An option's text: strings as they are, numbers and flags as JSON writes them, null as "".
+  auto text = [](const Json& v) -> std::string {
+    if (v.is_string()) return v.get<std::string>();
+    if (v.is_null()) return "";
+    return v.dump();
   };
-  for (const auto& [key, value] : root.members) {
+  for (const auto& [key, value] : root.items()) {
     std::string option = key == "faults" ? "fault" : key;
     if (option == "scenario" || option == "help") return "key " + key + " is not allowed in a scenario";
-    if (value.kind == JsonValue::Array) {
+    if (value.is_array()) {
       // Lists of names may be given as arrays; repeatable options take one entry each.
       bool repeatable = option == "fault" || option == "standby" || option == "source";
       std::string joined;
-      for (const auto& item : value.items) {
-        if (item.kind == JsonValue::Array || item.kind == JsonValue::Object) return "bad entry in " + key;
+      for (const auto& item : value) {
+        if (item.is_structured()) return "bad entry in " + key;
         if (repeatable) error = applyOption(s, option, text(item));
         else joined += (joined.empty() ? "" : ",") + text(item);
         if (!error.empty()) return error;
       }
       if (!repeatable) error = applyOption(s, option, joined.empty() && option == "soft-signals" ? "none" : joined);
-    } else if (value.kind == JsonValue::Object) {
+    } else if (value.is_object()) {
       return "bad value for " + key;
-    } else if (value.kind == JsonValue::Bool && isFlag(option)) {
-      error = applyOption(s, option, value.boolean ? "true" : "false");
+    } else if (value.is_boolean() && isFlag(option)) {
+      error = applyOption(s, option, value.get<bool>() ? "true" : "false");
     } else {
       error = applyOption(s, option, text(value));
     }

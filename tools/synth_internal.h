@@ -9,6 +9,9 @@
 #include <utility>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
+#include "format/format.h"
 #include "synth.h"
 
 namespace synth {
@@ -94,11 +97,11 @@ struct BatchState {
 /// Deterministic hash of the seed and a few numbers (splitmix64).
 uint64_t mix(uint64_t seed, uint64_t a, uint64_t b = 0, uint64_t c = 0);
 
-/// Little-endian stores.
-inline void put32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
-inline void put16(uint8_t* p, uint16_t v) { std::memcpy(p, &v, 2); }
-inline void putFloat(uint8_t* p, float v) { std::memcpy(p, &v, 4); }
-inline uint32_t get32(const uint8_t* p) { uint32_t v; std::memcpy(&v, p, 4); return v; }
+/// Little-endian stores and loads of one field at `p`, the field's bytes vouched for by the caller.
+inline void put32(uint8_t* p, uint32_t v) { format::putU32At(std::span<uint8_t>(p, 4), 0, v); }
+inline void put16(uint8_t* p, uint16_t v) { format::putU16At(std::span<uint8_t>(p, 2), 0, v); }
+inline void putFloat(uint8_t* p, float v) { format::putF32At(std::span<uint8_t>(p, 4), 0, v); }
+inline uint32_t get32(const uint8_t* p) { return format::u32At(std::span<const uint8_t>(p, 4), 0); }
 
 /// The DSP header record of a batch: hdrBytes bytes.
 void buildDspHeader(uint8_t* out, const BatchState& s);
@@ -227,18 +230,9 @@ class CycleMapper {
   std::map<std::pair<std::string, uint8_t>, size_t> lastStarted_;  // latest cycle whose first block is out
 };
 
-/// A parsed JSON value (enough for scenario files and manifests).
-struct JsonValue {
-  enum Kind { Null, Bool, Number, String, Array, Object } kind = Null;
-  bool boolean = false;
-  double number = 0;
-  std::string text;  // strings; numbers as written
-  std::vector<JsonValue> items;
-  std::vector<std::pair<std::string, JsonValue>> members;
-  /// The member with that key, or null.
-  const JsonValue* find(const std::string& key) const;
-};
-/// Parses JSON text; answers an error text or "".
-std::string parseJson(const std::string& text, JsonValue& out);
+/// JSON values of scenario files and manifests; members keep the order they were written in.
+using Json = nlohmann::ordered_json;
+/// Parses JSON text; answers "JSON error at byte N: ..." or "".
+std::string parseJson(const std::string& text, Json& out);
 
 }  // namespace synth

@@ -111,9 +111,9 @@ void reset_registries() {
 
 // ---- kinds
 
-cmdopt_param::cmdopt_param(const char* key, const char* name, const char* help, bool state,
-                           std::uint32_t flags)
-    : state(state), name(name), key(key), help(help), flags(flags) {
+cmdopt_param::cmdopt_param(const char* the_key, const char* the_name, const char* the_help,
+                           bool the_state, std::uint32_t the_flags)
+    : state(the_state), name(the_name), key(the_key), help(the_help), flags(the_flags) {
   if (registry* current = the_registries().current) current->push_back(this);
 }
 
@@ -167,9 +167,9 @@ bool cmdopt_uint::parse(const char*& cursor, cmdopt&) {
   return true;
 }
 
-cmdopt_choice::cmdopt_choice(const char* key, const char* name, const char* allowed,
-                             const char* help, std::uint32_t flags)
-    : cmdopt_valued(key, name, help, false, flags), allowed(allowed) {}
+cmdopt_choice::cmdopt_choice(const char* the_key, const char* the_name, const char* the_allowed,
+                             const char* the_help, std::uint32_t the_flags)
+    : cmdopt_valued(the_key, the_name, the_help, false, the_flags), allowed(the_allowed) {}
 
 bool cmdopt_choice::parse(const char*& cursor, cmdopt&) {
   if (*cursor == '\0') {  // nothing to choose: fail without stepping past the text's end

@@ -164,7 +164,7 @@ void reset_registries();
 /// A cross-check between qualifiers at the finishing step.
 class cmdopt_rule {
  public:
-  explicit cmdopt_rule(const char* name) : name(name) {}
+  explicit cmdopt_rule(const char* the_name) : name(the_name) {}
   virtual ~cmdopt_rule() = default;
   /// Answers whether the rule holds.
   virtual bool check() = 0;
@@ -176,8 +176,8 @@ class cmdopt_rule {
 /// Fails when both qualifiers are on: "disallowed both of '%s' and '%s'" (F).
 class cmdopt_exclusion_rule : public cmdopt_rule {
  public:
-  cmdopt_exclusion_rule(const char* name, cmdopt_param& first, cmdopt_param& second)
-      : cmdopt_rule(name), first(first), second(second) {}
+  cmdopt_exclusion_rule(const char* the_name, cmdopt_param& the_first, cmdopt_param& the_second)
+      : cmdopt_rule(the_name), first(the_first), second(the_second) {}
   bool check() override;
   void report() override;
   cmdopt_param& first;

@@ -8,16 +8,13 @@
 #include <new>
 
 #include "commandline/messages.h"
+#include "format/format.h"
 #include "observers/observers.h"
 #include "postprocess/postprocess.h"
 #include "products/products.h"
 #include "video/video.h"
 
 namespace {
-
-uint32_t readU32(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
 
 unsigned long long asHex(uint64_t v) { return static_cast<unsigned long long>(v); }
 
@@ -105,7 +102,7 @@ Conversion::Step Conversion::scanOne() {
   }
   if (searching_) msg::summaryLine("First block found");
   if (!readWithContinuation(block_, blockDataSize)) return Step::stop;
-  dispatch(readU32(header_), header_[8], header_[9]);
+  dispatch(format::u32At(header_, 0), header_[8], header_[9]);
   return header->headerCount >= settings_.maxBatches ? Step::stop : Step::next;
 }
 

@@ -1,27 +1,20 @@
-// Checked reads from a flow's data: nothing here reads past the bytes a caller vouches for.
+// Checked reads from a flow's data: nothing here reads past the bytes a caller vouches for
+// (the little-endian fields through format::u32At and its kind).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <span>
 
+#include "format/format.h"
 #include "layout/layout.h"
 
 namespace observers_detail {
 
-/// The little-endian u32 at byte `offset` of the first `limit` bytes of `data`; 0 beyond them.
-inline uint32_t wordAt(const uint8_t* data, size_t limit, uint64_t offset) {
-  if (data == nullptr || offset + 4 > limit) return 0;
-  const uint8_t* p = data + offset;
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-/// The f32 with the bits of wordAt.
-inline float floatAt(const uint8_t* data, size_t limit, uint64_t offset) {
-  uint32_t bits = wordAt(data, limit, offset);
-  float value;
-  std::memcpy(&value, &bits, sizeof value);
-  return value;
+/// The first `limit` bytes of `data`, none when there is no data; checked reads go through it.
+inline std::span<const uint8_t> bytesOf(const uint8_t* data, size_t limit) {
+  return data ? std::span<const uint8_t>(data, limit) : std::span<const uint8_t>();
 }
 
 /// The flow's name, or "" for a record that has none.

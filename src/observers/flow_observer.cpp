@@ -35,9 +35,10 @@ void checkTrailingZeros(const Flow& flow, int32_t zero) {
 void checkZeroRuns(const Flow& flow, int32_t zero, uint32_t batch) {
   if (flow.extent < 256) return;
   uint32_t samples = flow.extent / 2 - 128;
+  const std::span<const uint8_t> bytes = bytesOf(flow.data, flow.extent);
   int32_t run = 0;
   for (uint32_t i = 0; i < samples; ++i) {
-    uint16_t sample = uint16_t(flow.data[2 * i] | flow.data[2 * i + 1] << 8);
+    uint16_t sample = format::u16At(bytes, 2 * uint64_t(i));
     run = sample ? 0 : run + 1;
     if (run == zero) {
       msg::error("Signal zeros: %d - batch %u %u/%u", run, batch, i, samples);
@@ -145,11 +146,13 @@ void FlowObserver::handleVideo(Flow& flow) {
     if (!values.videoWindowOpen) {
       values.videoWindowOpen = true;
       owner_.display.display_start(0, 0, 0);
-      if (owner_.display.windowOpen())
-        msg::info("video window: %ux%u (%u)", wordAt(flow.data, flow.extent, 4),
-                  wordAt(flow.data, flow.extent, 8), wordAt(flow.data, flow.extent, 12));
-      else
+      if (owner_.display.windowOpen()) {
+        const std::span<const uint8_t> bytes = bytesOf(flow.data, flow.extent);
+        msg::info("video window: %ux%u (%u)", format::u32At(bytes, 4), format::u32At(bytes, 8),
+                  format::u32At(bytes, 12));
+      } else {
         msg::info("no display: video window not shown");
+      }
     }
     owner_.display.display_frame(flow.data, flow.extent);
     if (settings.frameDelay != 0) owner_.display.display_delay(settings.frameDelay);
@@ -166,7 +169,8 @@ void FlowObserver::handleVideo(Flow& flow) {
 // The synthesizer's "F" value in the link traffic; reported when it changes.
 void FlowObserver::checkExtLink(const Flow& flow) {
   const uint32_t words = flow.extent / 4;
-  auto word = [&](uint32_t i) { return wordAt(flow.data, flow.extent, uint64_t(i) * 4); };
+  const std::span<const uint8_t> bytes = bytesOf(flow.data, flow.extent);
+  auto word = [&](uint32_t i) { return format::u32At(bytes, uint64_t(i) * 4); };
   for (uint32_t i = 0; i < words; ++i) {
     uint32_t value = word(i);
     if (value == extLinkEnd) return;

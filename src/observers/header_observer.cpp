@@ -20,11 +20,11 @@ constexpr double degreesPerRadian = 57.29577951308;
 size_t readableBytes(const Flow& flow) { return std::max(flow.extent, flow.capacity); }
 
 uint32_t headerWord(const Flow& flow, uint32_t base, uint32_t n) {
-  return wordAt(flow.data, readableBytes(flow), (uint64_t(base) + n) * 4);
+  return format::u32At(bytesOf(flow.data, readableBytes(flow)), (uint64_t(base) + n) * 4);
 }
 
 float headerFloat(const Flow& flow, uint32_t base, uint32_t n) {
-  return floatAt(flow.data, readableBytes(flow), (uint64_t(base) + n) * 4);
+  return format::f32At(bytesOf(flow.data, readableBytes(flow)), (uint64_t(base) + n) * 4);
 }
 
 }  // namespace

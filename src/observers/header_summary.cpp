@@ -16,15 +16,17 @@ HeaderSummaryFile::~HeaderSummaryFile() {
 }
 
 HeaderSummaryValues HeaderSummaryFile::writeHeaderSummary(const uint8_t* data, size_t length) {
-  auto w = [&](uint32_t n) { return wordAt(data, length, uint64_t(n) * 4); };
-  auto f = [&](uint32_t n) { return double(floatAt(data, length, uint64_t(n) * 4)); };
+  const std::span<const uint8_t> bytes = bytesOf(data, length);
+  auto w = [&](uint32_t n) { return format::u32At(bytes, uint64_t(n) * 4); };
+  auto f32 = [&](uint32_t n) { return format::f32At(bytes, uint64_t(n) * 4); };
+  auto f = [&](uint32_t n) { return double(f32(n)); };
   HeaderSummaryValues values;
   values.timeTag = w(25);
   values.antennaTag = w(112);
-  for (int i = 0; i < 6; ++i) values.antennaValues[i] = floatAt(data, length, (113u + i) * 4);
+  for (int i = 0; i < 6; ++i) values.antennaValues[i] = f32(113u + i);
   values.secondTag = w(228);
-  values.secondValues[0] = floatAt(data, length, 235 * 4);
-  values.secondValues[1] = floatAt(data, length, 236 * 4);
+  values.secondValues[0] = f32(235);
+  values.secondValues[1] = f32(236);
 
   if (file_ == nullptr) {
     // The first header only opens the file; a failed creation is tried again next time.

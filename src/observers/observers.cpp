@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "commandline/messages.h"
+#include "format/format.h"
 #include "observers/flow_bytes.h"
 #include "soft/soft.h"
 
@@ -12,8 +13,6 @@ using namespace observers_detail;
 
 namespace {
 
-constexpr uint32_t recordHeaderSize = 32;
-constexpr uint8_t recordMarker = 0x7A;
 constexpr uint32_t dspSourceId = 0x33;
 constexpr uint32_t posbugLatitudeAt = 508;  // word 127: latitude of the header copy
 
@@ -27,29 +26,21 @@ const char* sourceNameOf(uint32_t sourceId) {
   }
 }
 
-void putU32(uint8_t* at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = uint8_t(value >> (8 * i));
-}
-
 // The record header goes into the headroom in front of the data, so header and data
 // leave in one write without a copy.
 uint8_t* fillRecordHeader(Flow& flow, uint64_t recordStart) {
-  uint8_t* header = flow.data - recordHeaderSize;
-  std::memset(header, 0, recordHeaderSize);
-  std::memset(header, recordMarker, 8);
-  std::strncpy(reinterpret_cast<char*>(header + 8), nameOf(flow), 8);
-  putU32(header + 16, uint32_t(recordStart) + flow.extent + 4);
-  putU32(header + 20, flow.extent);
-  header[24] = uint8_t(flow.sourceId);
-  header[25] = uint8_t(flow.sourceTag);
+  uint8_t* header = flow.data - format::RecordHeader::size;
+  format::RecordHeader::forRecord(nameOf(flow), recordStart, flow.extent, uint8_t(flow.sourceId),
+                                  uint8_t(flow.sourceTag))
+      .write(std::span<uint8_t, format::RecordHeader::size>(header, format::RecordHeader::size));
   return header;
 }
 
 }  // namespace
 
-Observers::Observers(const ObserverSettings& settings, FlowTable& table)
-    : settings(settings),
-      table(table),
+Observers::Observers(const ObserverSettings& runSettings, FlowTable& flowTable)
+    : settings(runSettings),
+      table(flowTable),
       flowObserver(*this),
       headerObserver(*this),
       softHeaderObserver(*this) {
@@ -79,7 +70,7 @@ bool Observers::saveFlow(Flow& flow) {
   uint32_t length = flow.extent;
   if (withHeader) {
     record = fillRecordHeader(flow, output.position());
-    length += recordHeaderSize;
+    length += format::RecordHeader::size;
   }
   if (settings.postProcessLevel >= -1) decodeRecord(flow, record, length);
   if (settings.sar && !values.sarSeen) {
@@ -121,7 +112,8 @@ bool Observers::refuse(Flow& flow) {
 // The DSP wrote 0 as the latitude of its header copies; the firmware header has it.
 void Observers::restoreLatitude(Flow& flow) {
   if (flow.extent < posbugLatitudeAt + 4) return;
-  std::memcpy(flow.data + posbugLatitudeAt, &values.lastLatitude, 4);
+  format::putF32At(std::span<uint8_t>(flow.data, flow.extent), posbugLatitudeAt,
+                   values.lastLatitude);
   flow.dirty = std::max(flow.dirty, posbugLatitudeAt + 4);
 }
 

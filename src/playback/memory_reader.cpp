@@ -1,12 +1,12 @@
 #include <cstring>
 
+#include "format/format.h"
 #include "playback/playback.h"
 
 uint32_t VeloxPlaybackStreamReader::readU32() {
   uint8_t bytes[4];
   if (read(bytes, sizeof bytes) < 0) return 0;
-  return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
-         uint32_t(bytes[3]) << 24;
+  return format::u32At(bytes, 0);
 }
 
 const char* VeloxPlaybackReaderMemory::setPath(const char* path) {

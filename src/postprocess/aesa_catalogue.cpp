@@ -1,9 +1,10 @@
 #include "postprocess/aesa_catalogue.h"
 
+#include "format/format.h"
+
 uint32_t AesaDump::word(std::size_t index) const {
   if (index >= words_) return 0;
-  const uint8_t* p = data_ + index * 4;
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+  return format::u32At(std::span<const uint8_t>(data_, words_ * 4), uint64_t{index} * 4);
 }
 
 uint8_t AesaMessageBytes::byte(std::size_t index) const {

@@ -100,8 +100,8 @@ AesaTimingAnalysis::AesaTimingAnalysis(const std::string& destinationName,
 AesaTimingAnalysis::~AesaTimingAnalysis() = default;
 
 void AesaTimingAnalysis::flush() {
-  if (timerFile) std::fflush(timerFile.get());
-  if (antPosFile) std::fflush(antPosFile.get());
+  if (timerFile_) std::fflush(timerFile_.get());
+  if (antPosFile_) std::fflush(antPosFile_.get());
 }
 
 void AesaTimingAnalysis::analyseTimer(AesaBytes timerBytes, AesaBytes aesaTx, AesaBytes aesaRx,
@@ -119,7 +119,7 @@ void AesaTimingAnalysis::analyseTimer(AesaBytes timerBytes, AesaBytes aesaTx, Ae
            context.batch, context.modeName ? context.modeName : "?");
   writeReceiveFields(line, aesaRx, timer.slack());
   uint32_t expected = writeTimerFields(line, timer);
-  programmedValues.fill(0);
+  programmedValues_.fill(0);
   uint32_t beams = 0;
   if (aesaTx.data() != nullptr) {
     beams = takeBeamCommands(aesaTx, expected);
@@ -133,15 +133,15 @@ void AesaTimingAnalysis::analyseTimer(AesaBytes timerBytes, AesaBytes aesaTx, Ae
   else
     line.add("__FRQ;");
   line.add("0\n");
-  if (timerFile) std::fputs(line.text().c_str(), timerFile.get());
-  ++timerLineNumber;
+  if (timerFile_) std::fputs(line.text().c_str(), timerFile_.get());
+  ++timerLineNumber_;
 }
 
 void AesaTimingAnalysis::openFiles() {
   filesTried_ = true;
   msg::summaryLine("Timer blob found!");
-  timerFile = createFile("timer");
-  antPosFile = createFile("ant_pos");
+  timerFile_ = createFile("timer");
+  antPosFile_ = createFile("ant_pos");
 }
 
 // A file that cannot be created is reported once; the analysis goes on without it.
@@ -170,12 +170,12 @@ void AesaTimingAnalysis::writeReceiveFields(Line& line, AesaBytes aesaRx, int32_
   int32_t priError = static_cast<int32_t>(payloadWord(8));
   const char* status = "OK";
   if (priError >= 0) {
-    msg::warning("(%u) AESA PRI Error: %d", timerLineNumber, priError);
+    msg::warning("(%u) AESA PRI Error: %d", timerLineNumber_, priError);
     status = "ERR";
   }
-  line.add("%3s;%6u;%6u;%6u;%4d;%5d", status, payloadWord(3) - previousRx[3],
-           payloadWord(7) - previousRx[7], payloadWord(4) - previousRx[4], priError, slack);
-  for (std::size_t n = 0; n < previousRx.size(); ++n) previousRx[n] = payloadWord(n);
+  line.add("%3s;%6u;%6u;%6u;%4d;%5d", status, payloadWord(3) - previousRx_[3],
+           payloadWord(7) - previousRx_[7], payloadWord(4) - previousRx_[4], priError, slack);
+  for (std::size_t n = 0; n < previousRx_.size(); ++n) previousRx_[n] = payloadWord(n);
 }
 
 // Table, delays, receive pairs, CF synchronisation and programming times; answers the
@@ -200,7 +200,7 @@ uint32_t AesaTimingAnalysis::writeTimerFields(Line& line, const TimerBlock& time
     uint32_t time = timer.programmingTime(k);
     line.add("%7u;", time);
     if (delay != delayNotSet && time - timer.prt() < delay)
-      msg::warning("(%u) AESA prog too late: %u < %u + %u", timerLineNumber, time, delay,
+      msg::warning("(%u) AESA prog too late: %u < %u + %u", timerLineNumber_, time, delay,
                    timer.prt());
   }
   return setDelays >= 2 ? timer.entries() : setDelays;
@@ -220,25 +220,25 @@ uint32_t AesaTimingAnalysis::takeBeamCommands(AesaBytes aesaTx, uint32_t expecte
     if ((length != beamCommandA && length != beamCommandB) || beams >= maxEntries) continue;
     AesaMessageBytes bytes(dump, i + 2, beamCommandBytes);
     lastCode = bytes.byte(0);
-    programmedValues[beams] = bytes.u16(3);
-    for (std::size_t k = 0; k < 6; ++k) beamPositions[beams][k] = bytes.position(7 + 2 * k);
+    programmedValues_[beams] = bytes.u16(3);
+    for (std::size_t k = 0; k < 6; ++k) beamPositions_[beams][k] = bytes.position(7 + 2 * k);
     ++beams;
   }
   if (markers / 2 != expected)
-    msg::warning("(%u) Wrong AESA progr: %u -> %u (%u), cmd=0x%X", timerLineNumber, expected,
+    msg::warning("(%u) Wrong AESA progr: %u -> %u (%u), cmd=0x%X", timerLineNumber_, expected,
                  markers / 2, markers, lastCode);
   return beams;
 }
 
 // The first beam (possibly from an earlier block when this dump has none) beside the header.
 void AesaTimingAnalysis::writeBeamPosition(Line& line, const AesaHeaderValues& header) {
-  const BeamPosition& beam = beamPositions[0];
+  const BeamPosition& beam = beamPositions_[0];
   line.add("__POS;%12.6f;%12.6f;", double(beam[0]), double(beam[1]));
-  if (!antPosFile) return;
-  std::fprintf(antPosFile.get(),
+  if (!antPosFile_) return;
+  std::fprintf(antPosFile_.get(),
                "%5u;%6u;%6u;_NAV;%12.6f;%12.6f;_ANT;%12.6f;%12.6f;_UV;%12.6f;%12.6f;__PP;%6u;"
                "%12.6f;%12.6f;__AESA;%12.6f;%12.6f;%12.6f;%12.6f;%12.6f;%12.6f;\n",
-               programmedValues[0], header.timeTag, header.antennaTag,
+               programmedValues_[0], header.timeTag, header.antennaTag,
                double(header.navigation[0]), double(header.navigation[1]),
                double(header.antenna[0]), double(header.antenna[1]), double(header.uv[0]),
                double(header.uv[1]), header.secondTag, double(header.secondValues[0]),
@@ -248,7 +248,7 @@ void AesaTimingAnalysis::writeBeamPosition(Line& line, const AesaHeaderValues& h
 
 // The synthesizer's frequency messages in the link data, as programmed values.
 uint32_t AesaTimingAnalysis::takeSynthValues(AesaBytes extLink) {
-  synthValues.fill(0);
+  synthValues_.fill(0);
   if (extLink.data() == nullptr) return 0;
   AesaDump dump(extLink.data(), extLink.size());
   uint32_t count = 0;
@@ -262,7 +262,7 @@ uint32_t AesaTimingAnalysis::takeSynthValues(AesaBytes extLink) {
     if (n < 1 || n > maxSynthCount) continue;
     // Overlapping messages could name more values than are kept.
     for (uint32_t k = 0; k < n && count < maxEntries; ++k)
-      synthValues[count++] = dump.word(i + 4 + k) / synthStep - synthOffset;
+      synthValues_[count++] = dump.word(i + 4 + k) / synthStep - synthOffset;
   }
   return count;
 }
@@ -274,16 +274,16 @@ void AesaTimingAnalysis::compareFrequencies(Line& line, uint32_t beams, uint32_t
     if (beams == synths + 1)
       compared -= 1;
     else
-      msg::warning("(%u) AESA/SYNT num frq error: %u != %u +1", timerLineNumber, beams, synths);
+      msg::warning("(%u) AESA/SYNT num frq error: %u != %u +1", timerLineNumber_, beams, synths);
   }
   line.add("__FRQ;");
   uint32_t mismatches = 0, first = 0;
   for (uint32_t k = 0; k < compared; ++k) {
-    bool same = synthValues[k] == programmedValues[k];
-    line.add("%c;%4u;%4u;", same ? '=' : '!', programmedValues[k], synthValues[k]);
+    bool same = synthValues_[k] == programmedValues_[k];
+    line.add("%c;%4u;%4u;", same ? '=' : '!', programmedValues_[k], synthValues_[k]);
     if (!same && mismatches++ == 0) first = k;
   }
   if (mismatches != 0)
-    msg::warning("(%u) AESA/SYNT FRQ Err %u: [%u]->%u != %u", timerLineNumber, mismatches, first,
-                 programmedValues[first], synthValues[first]);
+    msg::warning("(%u) AESA/SYNT FRQ Err %u: [%u]->%u != %u", timerLineNumber_, mismatches, first,
+                 programmedValues_[first], synthValues_[first]);
 }

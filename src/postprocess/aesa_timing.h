@@ -49,7 +49,7 @@ class AesaTimingAnalysis {
   void analyseTimer(AesaBytes timer, AesaBytes aesaTx, AesaBytes aesaRx, AesaBytes extLink,
                     const AesaTimerContext& context);
   /// Number the next timing line will carry (1 at start).
-  uint32_t nextLineNumber() const { return timerLineNumber; }
+  uint32_t nextLineNumber() const { return timerLineNumber_; }
   /// Flushes both files (they stay open).
   void flush();
 
@@ -79,11 +79,11 @@ class AesaTimingAnalysis {
   const std::string& destinationName_;
   const std::string& lastSourceName_;
   bool filesTried_ = false;  // creation is tried once; a file that failed stays missing
-  File timerFile;
-  File antPosFile;
-  uint32_t timerLineNumber = 1;
-  std::array<uint32_t, keptRxWords> previousRx{};
-  std::array<uint32_t, maxEntries> programmedValues{};
-  std::array<BeamPosition, maxEntries> beamPositions{};
-  std::array<uint32_t, maxEntries> synthValues{};
+  File timerFile_;
+  File antPosFile_;
+  uint32_t timerLineNumber_ = 1;
+  std::array<uint32_t, keptRxWords> previousRx_{};
+  std::array<uint32_t, maxEntries> programmedValues_{};
+  std::array<BeamPosition, maxEntries> beamPositions_{};
+  std::array<uint32_t, maxEntries> synthValues_{};
 };

@@ -6,14 +6,15 @@
 #include <cstring>
 
 #include "commandline/messages.h"
-#include "postprocess/payload_bytes.h"
+#include "format/format.h"
 #include "postprocess/post_process_state.h"
 
-using postprocess_detail::f32At;
-using postprocess_detail::putU32At;
-using postprocess_detail::s16At;
-using postprocess_detail::u16At;
-using postprocess_detail::u32At;
+using format::f32At;
+using format::putF32At;
+using format::putU32At;
+using format::s16At;
+using format::u16At;
+using format::u32At;
 
 namespace {
 
@@ -69,12 +70,6 @@ uint32_t sarSteps(float value) {
   if (!(steps > 0)) return 0;
   if (steps >= 4294967295.0) return 0xFFFFFFFFu;
   return static_cast<uint32_t>(steps);
-}
-
-void putFloatAt(std::span<uint8_t> bytes, uint64_t offset, float value) {
-  uint32_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
-  putU32At(bytes, offset, bits);
 }
 
 }  // namespace
@@ -257,9 +252,9 @@ void PostProcessState::applySarFix(std::span<uint8_t> header) {
   }
   putU32At(header, wordAt(138), u32At(sarr, 0));
   for (uint32_t word : {252u, 253u, 303u, 304u, 305u}) putU32At(header, wordAt(word), 0);
-  putFloatAt(header, wordAt(300), static_cast<float>(a2) / 56.0f);
-  putFloatAt(header, wordAt(301), static_cast<float>(a1) / 56.0f);
-  putFloatAt(header, wordAt(302), static_cast<float>(a3) / 56.0f);
+  putF32At(header, wordAt(300), static_cast<float>(a2) / 56.0f);
+  putF32At(header, wordAt(301), static_cast<float>(a1) / 56.0f);
+  putF32At(header, wordAt(302), static_cast<float>(a3) / 56.0f);
   putU32At(header, wordAt(306), u32At(header, wordAt(103)));
   putU32At(header, wordAt(307), u32At(header, wordAt(102)));
 }

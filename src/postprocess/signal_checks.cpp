@@ -6,10 +6,10 @@
 #include <string>
 
 #include "commandline/messages.h"
-#include "postprocess/payload_bytes.h"
+#include "format/format.h"
 #include "postprocess/post_process_state.h"
 
-using postprocess_detail::u32At;
+using format::u32At;
 
 namespace {
 
@@ -25,7 +25,7 @@ constexpr uint64_t fpgaSamplesAt = 40;
 constexpr uint64_t zeroScanAt = 32;
 constexpr int64_t zeroScanTailWords = 128;
 constexpr uint32_t zeroRunLimit = 13;
-constexpr uint64_t rowsAt = 4 * 26, colsAt = 4 * 27;  // in the latest DSP header copy
+constexpr uint64_t rowsAt = 4 * uint64_t{26}, colsAt = 4 * uint64_t{27};  // in the latest DSP header copy
 
 const char* signalName(int kind) {
   static const char* const names[] = {"SUM", "DAZ", "DEL", "GUA"};

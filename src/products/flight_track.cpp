@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "commandline/messages.h"
+#include "format/format.h"
 #include "products/products.h"
 
 namespace {
@@ -105,19 +106,16 @@ const char* modeNameOf(uint32_t mode) {
 // Reads the block's 16-bit words; a cycle cut short reads as zeros beyond its extent.
 class BlockWords {
  public:
-  BlockWords(const uint8_t* data, size_t extent) : data_(data), extent_(data ? extent : 0) {}
-  uint16_t u16(size_t at) const {
-    if (at + 2 > extent_) return 0;
-    return static_cast<uint16_t>(data_[at] | data_[at + 1] << 8);
-  }
+  BlockWords(const uint8_t* data, size_t extent)
+      : bytes_(data ? std::span<const uint8_t>(data, extent) : std::span<const uint8_t>()) {}
+  uint16_t u16(size_t at) const { return format::u16At(bytes_, at); }
   int16_t i16(size_t at) const { return static_cast<int16_t>(u16(at)); }
   // The word at the lower offset is the high half.
   uint32_t u32(size_t at) const { return uint32_t(u16(at)) << 16 | u16(at + 2); }
   int32_t i32(size_t at) const { return static_cast<int32_t>(u32(at)); }
 
  private:
-  const uint8_t* data_;
-  size_t extent_;
+  std::span<const uint8_t> bytes_;
 };
 
 }  // namespace

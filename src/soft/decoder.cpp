@@ -4,16 +4,14 @@
 #include <limits>
 
 #include "commandline/messages.h"
+#include "format/format.h"
 #include "soft/soft.h"
 
 namespace {
 
-constexpr uint32_t chunkMarkerWord = 0x7A7A7A7A;
 constexpr uint32_t startMarkerWord = 0x5A5A5A5A;
 constexpr uint32_t endMarkerWord = 0xA5A5A5A5;
 constexpr uint32_t markerSize = 8;
-constexpr uint32_t chunkHeaderSize = 24;  // the record header after its marker
-constexpr uint32_t chunkLengthAt = 12, chunkSourceIdAt = 16, chunkSourceTagAt = 17;
 constexpr uint32_t sblockFirstPart = 16, sblockSecondPart = 120;
 constexpr uint32_t sblockSizeAt = 20 - markerSize;     // in the first header part
 constexpr uint32_t sblockNameAt = 68 - 24;             // in the second header part
@@ -28,13 +26,11 @@ constexpr uint32_t extensionHeaderSize = 16;
 
 enum LoggerLevel { debugLevel = 0, detailLevel = 1, noticeLevel = 4, damageLevel = 5 };
 
-uint32_t le32(const uint8_t* bytes) {
-  return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
-         uint32_t(bytes[3]) << 24;
-}
+using format::RecordHeader;
+using format::u32At;
 
-bool isMarker(const uint8_t* bytes, uint32_t word) {
-  return le32(bytes) == word && le32(bytes + 4) == word;
+bool isMarker(std::span<const uint8_t> bytes, uint32_t word) {
+  return u32At(bytes, 0) == word && u32At(bytes, 4) == word;
 }
 
 // The decoder answers a name's first 8 bytes as one little-endian number.
@@ -46,9 +42,9 @@ uint64_t nameKey(const char* name) {
 
 unsigned long long ull(uint64_t value) { return value; }
 
-void fillWords(BlockInfo& info, const uint8_t* block) {
+void fillWords(BlockInfo& info, std::span<const uint8_t, rawMinimum> block) {
   uint32_t* words[5] = {&info.word9, &info.word10, &info.word11, &info.word13, &info.word14};
-  for (int i = 0; i < 5; ++i) *words[i] = le32(block + rawWordAt[i]);
+  for (int i = 0; i < 5; ++i) *words[i] = u32At(block, rawWordAt[i]);
 }
 
 }  // namespace
@@ -95,23 +91,25 @@ uint64_t SoftDecoder::betweenChunks(bool& again) {
     // A chunk that ends with the record ends it: the reader refuses a seek to its very end.
     if (end >= recordLimit() || reader_->seek(end) != 0) return 0;
   }
-  uint8_t marker[markerSize];
-  if (!readExact(marker, markerSize)) return 0;
-  if (isMarker(marker, chunkMarkerWord)) {
-    uint8_t header[chunkHeaderSize];
-    if (!readExact(header, chunkHeaderSize)) return 0;
-    uint32_t length = le32(header + chunkLengthAt);
+  // The marker is read first; the rest of the record header follows only after a record marker.
+  uint8_t bytes[RecordHeader::size];
+  if (!readExact(bytes, markerSize)) return 0;
+  const std::span<const uint8_t> marker(bytes, markerSize);
+  if (RecordHeader::parse(marker).hasMarker()) {
+    if (!readExact(bytes + markerSize, RecordHeader::size - markerSize)) return 0;
+    const RecordHeader header = RecordHeader::parse(bytes);
+    uint32_t length = header.length;
     uint64_t dataStart = reader_->tell();
     if (dataStart + length > recordLimit()) {
       current_logger().log(damageLevel, "Chunk %.8s length %u beyond record @0x%llX (end 0x%llx)",
-                           reinterpret_cast<const char*>(header), length, ull(dataStart),
-                           ull(recordLimit()));
+                           header.name.data(), length, ull(dataStart), ull(recordLimit()));
       return 0;
     }
     chunkEnd_ = dataStart + length;
-    chunkSourceId_ = header[chunkSourceIdAt];
-    chunkSourceTag_ = header[chunkSourceTagAt];
-    if (std::memcmp(header, "SOFT", 4) != 0) return dispatchChunk(header, length);
+    chunkSourceId_ = header.sourceId;
+    chunkSourceTag_ = header.sourceTag;
+    if (std::memcmp(header.name.data(), "SOFT", 4) != 0)
+      return dispatchChunk(header.name.data(), length);
     mode_ = 1;
     sblockEnd_ = 0;
     firstRead_ = false;
@@ -131,9 +129,9 @@ uint64_t SoftDecoder::betweenChunks(bool& again) {
   return 0;
 }
 
-uint64_t SoftDecoder::dispatchChunk(const uint8_t* header, uint32_t length) {
+uint64_t SoftDecoder::dispatchChunk(const char* name, uint32_t length) {
   BlockInfo info{};
-  std::memcpy(info.name, header, 8);
+  std::memcpy(info.name, name, 8);
   info.sourceId = chunkSourceId_;
   info.sourceTag = chunkSourceTag_;
   info.size = length;
@@ -194,7 +192,7 @@ uint64_t SoftDecoder::dispatchSBlock() {
     mode_ = 0;
     return 0;
   }
-  uint32_t blockSize = le32(first + sblockSizeAt);
+  uint32_t blockSize = u32At(first, sblockSizeAt);
   uint64_t dataStart = reader_->tell();
   // A size below the header's would move backwards; data past the record cannot be walked.
   if (blockSize < sblockHeaderBias || dataStart + (blockSize - sblockHeaderBias) > recordLimit()) {
@@ -330,7 +328,7 @@ const uint8_t* SoftDecoder::blockPointer(const BlockInfo& info) {
 void SoftDecoder::blockInfoFromRaw(BlockInfo* destination, const uint8_t* raw) {
   BlockInfo info{};
   info.isSBlock = 1;
-  fillWords(info, raw);
+  fillWords(info, std::span<const uint8_t, rawMinimum>(raw, rawMinimum));
   *destination = info;
 }
 
@@ -346,7 +344,7 @@ bool SoftDecoder::readExtendedBlock(std::span<uint8_t> destination, const BlockI
     current_logger().log(damageLevel, "hdr read failed @0x%llX", ull(info.position));
     return false;
   }
-  uint32_t headerLength = le32(destination.data() + extendedLengthAt);
+  uint32_t headerLength = u32At(destination, extendedLengthAt);
   current_logger().log(detailLevel, "hdr read: %u of %u (%u)", headerLength, info.size,
                        info.size - headerLength);
   uint64_t headerBytes = uint64_t(headerLength) + extendedHeaderExtra;
@@ -377,8 +375,8 @@ void SoftDecoder::walkExtensions(const BlockInfo& info, uint32_t headerLength) {
       reader_->seek(blockEnd);
       return;
     }
-    uint32_t length = le32(header + 12);
-    current_logger().log(detailLevel, "  XINFO: 0x%4.4X %u %u", le32(header + 4), length,
+    uint32_t length = u32At(header, 12);
+    current_logger().log(detailLevel, "  XINFO: 0x%4.4X %u %u", u32At(header, 4), length,
                          uint32_t(walked));
     uint64_t payload = next + extensionHeaderSize;
     if (payload + length > blockEnd) {

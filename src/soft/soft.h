@@ -124,7 +124,7 @@ class SoftDecoder {
                          void* context, size_t contextLength);
   uint64_t betweenChunks(bool& again);
   uint64_t insideStream(bool& again);
-  uint64_t dispatchChunk(const uint8_t* header, uint32_t length);
+  uint64_t dispatchChunk(const char* name, uint32_t length);
   uint64_t dispatchSBlock();
   bool finishSBlock();
   uint64_t endOfStream(bool& again);

@@ -15,6 +15,7 @@ extern "C" {
 #include <vector>
 
 #include "commandline/messages.h"
+#include "format/format.h"
 #include "video/avi_file.h"
 
 namespace video {
@@ -34,14 +35,6 @@ int framesBetweenKeyFrames(uint32_t keyFrameInterval) {
   return static_cast<int>(std::min<uint32_t>(keyFrameInterval - 1, INT_MAX));
 }
 
-uint32_t u32At(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-void putU32(uint8_t* p, uint32_t value) {
-  for (int i = 0; i < 4; ++i) p[i] = uint8_t(value >> (8 * i));
-}
-
 // A stretch [begin, end) of a file read into memory.
 struct Range {
   size_t begin = 0, end = 0;
@@ -51,7 +44,7 @@ struct Range {
 // file, cut to the stretch; an empty range when there is none.
 Range findChunk(const std::vector<uint8_t>& data, Range within, const char* id, const char* type) {
   for (uint64_t at = within.begin; at + 12 <= within.end;) {
-    const uint32_t size = u32At(&data[at + 4]);
+    const uint32_t size = format::u32At(data, at + 4);
     const uint64_t end = std::min<uint64_t>(at + 8 + size, within.end);
     if (std::memcmp(&data[at], id, 4) == 0) {
       if (type == nullptr) return Range{size_t(at + 8), size_t(end)};
@@ -81,11 +74,13 @@ void restoreStreamHeader(const std::string& name, uint32_t rate, uint32_t buffer
     strh = findChunk(data, strl, "strh", nullptr);
   }
   if (strh.end >= strh.begin + strhSize && std::memcmp(&data[strh.begin], "vids", 4) == 0) {
-    uint8_t* header = &data[strh.begin];
-    putU32(header + scaleAt, frameScale);
-    putU32(header + rateAt, rate);
-    putU32(header + bufferSizeAt, std::max(bufferSize, u32At(header + bufferSizeAt)));
-    if (std::fseek(file, long(strh.begin), SEEK_SET) == 0) std::fwrite(header, 1, strhSize, file);
+    const std::span<uint8_t> header(&data[strh.begin], strhSize);
+    format::putU32At(header, scaleAt, frameScale);
+    format::putU32At(header, rateAt, rate);
+    format::putU32At(header, bufferSizeAt,
+                     std::max(bufferSize, format::u32At(header, bufferSizeAt)));
+    if (std::fseek(file, long(strh.begin), SEEK_SET) == 0)
+      std::fwrite(header.data(), 1, strhSize, file);
   }
   std::fclose(file);
 }

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "commandline/messages.h"
+#include "format/format.h"
 #include "video/avi_file.h"
 #include "video/display_window.h"
 #include "video/frame_image.h"
@@ -17,9 +18,8 @@ constexpr uint32_t keyFrameInterval = 50;
 constexpr int codecDefaultQuality = -1;
 
 uint32_t frameNumberOf(const uint8_t* frame, size_t length) {
-  if (frame == nullptr || length < video::frameNumberAt + 4) return 0;
-  const uint8_t* p = frame + video::frameNumberAt;
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+  if (frame == nullptr) return 0;
+  return format::u32At(std::span<const uint8_t>(frame, length), video::frameNumberAt);
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "format/format.h"
+
 namespace video {
 
 namespace {
@@ -13,9 +15,8 @@ constexpr uint32_t captionWhite = 0x00FFFFFF;
 constexpr uint32_t captionBlack = 0x00000000;
 
 uint32_t wordAt(const uint8_t* data, size_t length, uint64_t offset) {
-  if (data == nullptr || offset + 4 > length) return 0;
-  const uint8_t* p = data + offset;
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+  if (data == nullptr) return 0;
+  return format::u32At(std::span<const uint8_t>(data, length), offset);
 }
 
 void convertRow(const uint8_t* frame, size_t length, uint64_t rowStart, const uint32_t* palette,

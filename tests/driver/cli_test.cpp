@@ -57,16 +57,14 @@ TEST_F(Program, ConvertsARecordingIntoTheDestinationFile) {
   Bytes out = readFile(dir.file("_19-05-17-10-30-00_3-cv.out"));
   // Records: header 1, F-SUM 1, header 2, F-SUM 2, header 3, F-SUM 3 (the last two flushed).
   ASSERT_EQ(out.size(), 6u * (32 + 4096));
-  const uint8_t* record = out.data() + (32 + 4096);
-  Bytes expectedHeader = {0x7A, 0x7A, 0x7A, 0x7A, 0x7A, 0x7A, 0x7A, 0x7A, 'F', '-', 'S', 'U', 'M', 0, 0, 0};
-  EXPECT_TRUE(std::equal(expectedHeader.begin(), expectedHeader.end(), record));
-  uint32_t end, length;
-  std::memcpy(&end, record + 16, 4);
-  std::memcpy(&length, record + 20, 4);
-  EXPECT_EQ(end, (32 + 4096) + 4096 + 4);
-  EXPECT_EQ(length, 4096u);
-  EXPECT_EQ(record[24], 0x33);
-  EXPECT_EQ(record[25], 1);
+  const std::span<const uint8_t> record(out.data() + (32 + 4096), 32 + 4096);
+  const format::RecordHeader header = format::RecordHeader::parse(record);
+  EXPECT_TRUE(header.hasMarker());
+  EXPECT_EQ(header.name, (std::array<char, 8>{'F', '-', 'S', 'U', 'M'}));
+  EXPECT_EQ(header.end, (32 + 4096) + 4096 + 4);
+  EXPECT_EQ(header.length, 4096u);
+  EXPECT_EQ(header.sourceId, 0x33);
+  EXPECT_EQ(header.sourceTag, 1);
   EXPECT_EQ(record[32], static_cast<uint8_t>(1));  // batch 1's first sample byte
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "commandline/messages.h"
+#include "format/format.h"
 #include "soft/soft.h"
 #include "support/test_support.h"
 
@@ -18,7 +19,7 @@ namespace soft_test {
 using Bytes = std::vector<uint8_t>;
 
 inline void putU32(Bytes& bytes, size_t offset, uint32_t value) {
-  for (int i = 0; i < 4; ++i) bytes[offset + i] = uint8_t(value >> (8 * i));
+  format::putU32At(bytes, offset, value);
 }
 
 inline Bytes operator+(Bytes a, const Bytes& b) {
@@ -49,13 +50,9 @@ inline Bytes sblock(const std::string& name, const Bytes& data, Words words = {}
 /// One destination record: marker, 24-byte header (name cut to 8), data.
 inline Bytes chunk(const std::string& name, const Bytes& data, uint8_t sourceId = 0x53,
                    uint8_t sourceTag = 0x01) {
-  Bytes record(32, 0);
-  std::memset(record.data(), 0x7A, 8);
-  std::memcpy(record.data() + 8, name.data(), std::min<size_t>(name.size(), 8));
-  putU32(record, 16, uint32_t(data.size() + 4));
-  putU32(record, 20, uint32_t(data.size()));
-  record[24] = sourceId;
-  record[25] = sourceTag;
+  Bytes record(format::RecordHeader::size, 0);
+  format::RecordHeader::forRecord(name, 0, uint32_t(data.size()), sourceId, sourceTag)
+      .write(std::span<uint8_t, format::RecordHeader::size>(record.data(), record.size()));
   return record + data;
 }
 

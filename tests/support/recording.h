@@ -8,16 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "format/format.h"
+
 using Bytes = std::vector<uint8_t>;
 
-inline void putU32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
-}
+inline void putU32(uint8_t* p, uint32_t v) { format::putU32At(std::span<uint8_t>(p, 4), 0, v); }
 
-inline void putU32(Bytes& bytes, size_t offset, uint32_t v) { putU32(bytes.data() + offset, v); }
+inline void putU32(Bytes& bytes, size_t offset, uint32_t v) { format::putU32At(bytes, offset, v); }
 
 constexpr uint8_t sourceDsp = 0x33, sourceEif = 0x53, sourceDfe = 0x56;
 

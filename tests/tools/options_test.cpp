@@ -86,14 +86,15 @@ TEST(SynthOptions, ScenarioFileUsesTheOptionNamesAndLaterOptionsWin) {
 }
 
 TEST(SynthOptions, JsonReaderHandlesWhatManifestsAndScenariosHold) {
-  synth::JsonValue v;
+  synth::Json v;
   ASSERT_EQ(synth::parseJson(R"( {"a": [1, 2.5e3, -3], "b": {"c": "x\"y\u0041"}, "d": true, "e": null} )", v), "");
-  ASSERT_EQ(v.kind, synth::JsonValue::Object);
-  EXPECT_EQ(v.find("a")->items.size(), 3u);
-  EXPECT_DOUBLE_EQ(v.find("a")->items[1].number, 2500);
-  EXPECT_EQ(v.find("b")->find("c")->text, "x\"yA");
-  EXPECT_TRUE(v.find("d")->boolean);
-  EXPECT_EQ(v.find("e")->kind, synth::JsonValue::Null);
+  ASSERT_TRUE(v.is_object());
+  EXPECT_EQ(v.at("a").size(), 3u);
+  EXPECT_DOUBLE_EQ(v.at("a")[1].get<double>(), 2500);
+  EXPECT_EQ(v.at("b").at("c"), "x\"yA");
+  EXPECT_TRUE(v.at("d").get<bool>());
+  EXPECT_TRUE(v.at("e").is_null());
+  EXPECT_EQ(synth::parseJson(R"({"a": })", v).rfind("JSON error at byte 7: ", 0), 0u);
   EXPECT_NE(synth::parseJson("[1, 2", v), "");
   EXPECT_NE(synth::parseJson("{} x", v), "");
   EXPECT_NE(synth::parseJson(std::string(100, '['), v), "");  // too deep, not a crash
@@ -105,31 +106,34 @@ TEST(SynthOptions, ManifestStatesFilesFlowsBatchesAndFaults) {
   s.splitBytes = 300000;
   addFault(s, "duplicated-block:flow=F-SUM,at=4,block=2");
   synth::Manifest m = synthesise(s);
-  synth::JsonValue v;
+  synth::Json v;
   ASSERT_EQ(synth::parseJson(synth::manifestJson(s, m), v), "");
-  EXPECT_EQ(v.find("generator")->text, "tarsel-synth");
-  const auto& files = v.find("files")->items;
+  EXPECT_EQ(v.at("generator"), "tarsel-synth");
+  const auto& files = v.at("files");
   ASSERT_EQ(files.size(), m.files.size());
-  EXPECT_EQ(files[1].find("name")->text, "_19-05-17-10-30-00_2.rec");
-  EXPECT_EQ(files[1].find("start")->number, 300000);
-  EXPECT_EQ(v.find("batches")->find("first")->number, 1000);
-  EXPECT_EQ(v.find("batches")->find("last")->number, 1005);
-  const synth::JsonValue* sum = nullptr;
-  for (const auto& f : v.find("flows")->items)
-    if (f.find("name")->text == "F-SUM") sum = &f;
+  EXPECT_EQ(files[1].at("name"), "_19-05-17-10-30-00_2.rec");
+  EXPECT_EQ(files[1].at("start"), 300000);
+  EXPECT_EQ(v.at("batches").at("first"), 1000);
+  EXPECT_EQ(v.at("batches").at("last"), 1005);
+  EXPECT_EQ(v.at("scenario").at("latitude"), 45.4);
+  EXPECT_EQ(v.at("scenario").at("altitude").dump(), "3000");
+  EXPECT_EQ(v.at("scenario").at("date"), "19-05-17");
+  const synth::Json* sum = nullptr;
+  for (const auto& f : v.at("flows"))
+    if (f.at("name") == "F-SUM") sum = &f;
   ASSERT_NE(sum, nullptr);
-  EXPECT_EQ(sum->find("source")->text, "3");
-  EXPECT_EQ(sum->find("baseHex")->text, "0x80101000");
-  EXPECT_EQ(sum->find("cycles")->number, 6);
-  EXPECT_EQ(sum->find("blocks")->number, 6 * 8 + 1);
-  const auto& fault = v.find("faults")->items.at(0);
-  EXPECT_EQ(fault.find("kind")->text, "duplicated-block");
-  EXPECT_EQ(fault.find("flow")->text, "F-SUM");
+  EXPECT_EQ(sum->at("source"), "3");
+  EXPECT_EQ(sum->at("baseHex"), "0x80101000");
+  EXPECT_EQ(sum->at("cycles"), 6);
+  EXPECT_EQ(sum->at("blocks"), 6 * 8 + 1);
+  const auto& fault = v.at("faults").at(0);
+  EXPECT_EQ(fault.at("kind"), "duplicated-block");
+  EXPECT_EQ(fault.at("flow"), "F-SUM");
   auto [index, offset] = synth::filePosition(m, m.faults[0].offset);
-  EXPECT_EQ(fault.find("fileIndex")->number, index);
-  EXPECT_EQ(fault.find("fileOffset")->number, offset);
-  EXPECT_EQ(fault.find("file")->text, m.files[index].name);
-  EXPECT_EQ(v.find("skippedFlows")->find("F-DC1DEL")->text, "its base address belongs to F-SUM");
+  EXPECT_EQ(fault.at("fileIndex"), index);
+  EXPECT_EQ(fault.at("fileOffset"), offset);
+  EXPECT_EQ(fault.at("file"), m.files[index].name);
+  EXPECT_EQ(v.at("skippedFlows").at("F-DC1DEL"), "its base address belongs to F-SUM");
 }
 
 TEST(SynthProgram, WritesTheRecordingAndManifestAndExplainsItsOptions) {
@@ -149,9 +153,9 @@ TEST(SynthProgram, WritesTheRecordingAndManifestAndExplainsItsOptions) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "");
   EXPECT_TRUE(std::filesystem::exists(dir.file("_19-05-17-10-30-00_3.rec")));
-  synth::JsonValue v;
+  synth::Json v;
   ASSERT_EQ(synth::parseJson(slurp(dir.file("_19-05-17-10-30-00_3.rec.manifest.json")), v), "");
-  EXPECT_EQ(v.find("totalBytes")->number, std::filesystem::file_size(dir.file("_19-05-17-10-30-00_3.rec")));
+  EXPECT_EQ(v.at("totalBytes"), std::filesystem::file_size(dir.file("_19-05-17-10-30-00_3.rec")));
 }
 
 }  // namespace
