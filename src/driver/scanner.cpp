@@ -1,4 +1,4 @@
-#include "driver/conversion.h"
+#include "driver/scanner.h"
 
 #include <algorithm>
 #include <array>
@@ -20,15 +20,17 @@ unsigned long long asHex(uint64_t v) { return static_cast<unsigned long long>(v)
 
 }  // namespace
 
-Conversion::Conversion(const RunSettings& settings, FlowTable& table, Observers& observers,
-                       SourceSequence& sources, std::atomic<bool>& stopRequested)
+BlockScanner::BlockScanner(const RunSettings& settings, FlowTable& table, Observers& observers,
+                           SourceSequence& sources, PostProcessState& postProcess,
+                           std::atomic<bool>& stopRequested)
     : settings_(settings),
       table_(table),
       observers_(observers),
       sources_(sources),
-      stopRequested_(stopRequested) {}
+      stopRequested_(stopRequested),
+      postProcess_(postProcess) {}
 
-int Conversion::runConversion() {
+int BlockScanner::runConversion() {
   index_.rebuild(table_);
   while (scanOne() == Step::next) {
   }
@@ -38,7 +40,7 @@ int Conversion::runConversion() {
 
 // Every read sets the block position first, so messages name where the read began; a read
 // that the end of a file cuts short continues in the next file of the sequence.
-bool Conversion::readWithContinuation(uint8_t* buffer, uint32_t n) {
+bool BlockScanner::readWithContinuation(uint8_t* buffer, uint32_t n) {
   SourceFile& file = sources_.file();
   blockPos_ = file.position();
   msg::set_context_number(static_cast<long long>(blockPos_));
@@ -55,12 +57,11 @@ bool Conversion::readWithContinuation(uint8_t* buffer, uint32_t n) {
   return true;
 }
 
-Conversion::Step Conversion::scanOne() {
+BlockScanner::Step BlockScanner::scanOne() {
   if (!sources_.isOpen()) return Step::stop;
   if (!readWithContinuation(header_, blockHeaderSize)) return Step::stop;
   if (stopRequested_.load()) return Step::stop;
-  HeaderObserver* header = observers_.values.currentHeaderObserver;
-  if (!header) header = &observers_.headerObserver;
+  HeaderObserver* header = &observers_.currentHeader();
   bool marked = std::memcmp(header_ + 10, blockMarker, sizeof blockMarker) == 0;
   if (settings_.fastDateFix) {
     // Each file is read only until its first header time is known.
@@ -84,7 +85,7 @@ Conversion::Step Conversion::scanOne() {
 
 // Before the first block, stray bytes are skipped forward 16 at a time. Later, a bad header
 // means a truncated block swallowed the start of this one: walk back 16 bytes at a time to find it.
-Conversion::Step Conversion::onBadHeader() {
+BlockScanner::Step BlockScanner::onBadHeader() {
   if (searching_) {
     if (!leadingWarned_) {
       msg::info("leading incomplete block");
@@ -117,14 +118,14 @@ Conversion::Step Conversion::onBadHeader() {
 
 // Each clone has storage of the flow's full size; damaged source bytes could otherwise clone
 // every flow for each of 255 sources (gigabytes). Blocks of further sources count as unrecognised.
-bool Conversion::canClone(const Flow& templateFlow) const {
+bool BlockScanner::canClone(const Flow& templateFlow) const {
   auto sameFlow = [&](const std::unique_ptr<Flow>& f) {
     return f->name == templateFlow.name && f->base == templateFlow.base;
   };
   return size_t(std::count_if(table_.begin(), table_.end(), sameFlow)) < maxFlowSources;
 }
 
-Flow* Conversion::cloneFlow(const Flow& templateFlow, uint32_t sourceId, uint32_t address) {
+Flow* BlockScanner::cloneFlow(const Flow& templateFlow, uint32_t sourceId, uint32_t address) {
   auto clone = std::make_unique<Flow>();
   clone->firmware = templateFlow.firmware;
   clone->name = templateFlow.name;
@@ -140,7 +141,7 @@ Flow* Conversion::cloneFlow(const Flow& templateFlow, uint32_t sourceId, uint32_
   return table_.back().get();
 }
 
-void Conversion::dispatch(uint32_t address, uint8_t sourceTag, uint8_t sourceId) {
+void BlockScanner::dispatch(uint32_t address, uint8_t sourceTag, uint8_t sourceId) {
   FlowMatch match = index_.find(address, sourceId);
   Flow* flow = match.flow;
   if (!flow && match.templateFlow && canClone(*match.templateFlow))
@@ -197,7 +198,7 @@ void Conversion::dispatch(uint32_t address, uint8_t sourceTag, uint8_t sourceId)
 
 // The pending cycle is judged when the next one begins: complete only if every block up to
 // the highest one seen arrived.
-void Conversion::closeCycle(Flow& f) {
+void BlockScanner::closeCycle(Flow& f) {
   uint32_t expected = f.extent / blockDataSize;
   if (expected == 0) {
     f.arrivedBlocks = 0;
@@ -215,7 +216,7 @@ void Conversion::closeCycle(Flow& f) {
   f.reset();
 }
 
-void Conversion::endOfRun() {
+void BlockScanner::endOfRun() {
   msg::set_context(nullptr);
   for (size_t i = 0; i < table_.size(); ++i) {
     Flow& f = *table_[i];
@@ -236,7 +237,7 @@ void Conversion::endOfRun() {
     for (const auto& [address, count] : unrecognizedAddresses_)
       msg::warning("  @%0X: %u", address, count);
   }
-  if (postProcess_) postProcess_->reportPostProcess();
+  postProcess_.reportPostProcess();
   printStatistics(outputSize);
   observers_.display.display_finish();
   observers_.flightTrack.trackClose();
@@ -244,9 +245,8 @@ void Conversion::endOfRun() {
   unrecognizedAddresses_.clear();
 }
 
-void Conversion::printStatistics(uint64_t outputSize) {
-  const HeaderObserver* h = observers_.values.currentHeaderObserver;
-  if (!h) h = &observers_.headerObserver;
+void BlockScanner::printStatistics(uint64_t outputSize) {
+  const HeaderObserver* h = &observers_.currentHeader();
   double in = static_cast<double>(sources_.inputTotal()) / 1048576.0;
   double out = static_cast<double>(outputSize) / 1048576.0;
   uint32_t duration = h->lastSecs - h->firstSecs;
