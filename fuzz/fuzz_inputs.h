@@ -136,48 +136,29 @@ inline void commandLine(const uint8_t* data, size_t size) {
 
 // ---- software-data decoder with the post-process handlers
 
-/// The F-SUM copy the signal checks compare with: allocated once, zero beyond what an input
-/// filled, as the flow observer keeps it.
-struct SignalCopy {
-  std::unique_ptr<uint8_t[]> bytes = std::make_unique<uint8_t[]>(PostProcessState::signalCopyCapacity);
-  uint32_t length = 0;
-  uint32_t filled = 0;
-
-  void fill(std::span<const uint8_t> data, uint32_t claimedLength) {
-    std::memset(bytes.get(), 0, filled);
-    filled = uint32_t(std::min<size_t>(data.size(), PostProcessState::signalCopyCapacity));
-    std::memcpy(bytes.get(), data.data(), filled);
-    length = claimedLength;
-  }
-};
-
 /// Post-process level of the target: every handler, every signal check, a size line per block.
 constexpr int32_t softPostProcessLevel = 21;
 
 /// A SOFT record decoded with every post-process handler registered: the first four bytes
-/// say how long the F-SUM copy claims to be, the next two how many bytes of the record fill it
+/// choose the SAR fix (bit 0), the next two how many bytes of the record fill the F-SUM copy
 /// (read from the record's start); the rest is the record, decoded as an EIF and a DSP record.
 inline void softRecord(const uint8_t* data, size_t size) {
-  static SignalCopy signal;
   static const std::string sourceName = "fuzz";
   Cursor cursor(data, size);
-  uint32_t claimed = cursor.u32();
+  uint32_t flags = cursor.u32();
   uint32_t copied = cursor.u16();
   std::span<const uint8_t> record = cursor.rest();
-  signal.fill(record.first(std::min<size_t>(copied, record.size())), claimed);
 
   // The DSP header handler writes the SAR fix into the record, as into the flow's storage.
   std::vector<uint8_t> writable(record.begin(), record.end());
 
   SoftDecoder decoder;
-  auto state = std::make_unique<PostProcessState>(decoder, signal.bytes, signal.length);
-  state->setLastSourceName(&sourceName);
-  state->setSignalCopyFilled(&signal.filled);
-  state->setFixSarHeaders(claimed & 1);
+  auto state = std::make_unique<PostProcessState>(decoder, sourceName);
+  state->copies().takeSignalCopy(record.first(std::min<size_t>(copied, record.size())));
+  state->setFixSarHeaders(flags & 1);
   state->setUpPostProcess(softPostProcessLevel);
-  uint32_t length = uint32_t(writable.size());
-  decoder.decodeSoftRecord(0x53, "EIF", writable.data(), length);
-  decoder.decodeSoftRecord(0x33, "DSP", writable.data(), length);
+  state->decodeRecord(0x53, "EIF", writable);
+  state->decodeRecord(0x33, "DSP", writable);
   state->reportPostProcess();
 }
 

@@ -15,9 +15,32 @@ std::vector<char> builtInLayoutText() {
   return buffer;
 }
 
+namespace {
+
+// The settings as the parts read them: the built-in layout when none was loaded, and /rows
+// and /cols as the start values of the header tracking.
+ConverterSettings completed(ConverterSettings settings) {
+  if (settings.layoutText.empty()) settings.layoutText = builtInLayoutText();
+  if (settings.rows) settings.observers.rows = *settings.rows;
+  if (settings.cols) settings.observers.cols = *settings.cols;
+  return settings;
+}
+
+std::string destinationFor(const ConverterSettings& settings) {
+  return settings.outfile ? *settings.outfile : destinationNameFor(settings.sources.sourceName);
+}
+
+}  // namespace
+
 Converter::Converter(ConverterSettings settings, std::atomic<bool>& stopRequested)
-    : settings_(std::move(settings)), stopRequested_(stopRequested) {
-  if (settings_.layoutText.empty()) settings_.layoutText = builtInLayoutText();
+    : settings_(completed(std::move(settings))),
+      stopRequested_(stopRequested),
+      destinationName_(destinationFor(settings_)) {
+  // The video keeps the name derived from the source even when /o names the destination,
+  // and lies beside the destination.
+  display_.display_set_avi_name(besideDestination(
+      destinationName_, "vcapture_" + destinationNameFor(settings_.sources.sourceName) + ".avi"));
+  flightTrack_.setFirstSourceName(settings_.sources.sourceName);
 }
 
 const char* Converter::loadLayout() {
@@ -25,33 +48,20 @@ const char* Converter::loadLayout() {
 }
 
 void Converter::openSources() {
-  // The video keeps the name derived from the source even when /o names the destination,
-  // and lies beside the destination.
-  std::string destination = destinationNameFor(settings_.sources.sourceName);
-  std::string aviName = "vcapture_" + destination + ".avi";
-  if (settings_.outfile) destination = *settings_.outfile;
-  observers_.display.display_set_avi_name(besideDestination(destination, aviName));
-  observers_.flightTrack.setFirstSourceName(settings_.sources.sourceName);
-  observers_.destinationName = destination;
-  if (settings_.rows) observers_.values.currentRows = *settings_.rows;
-  if (settings_.cols) observers_.values.currentCols = *settings_.cols;
   sources_.prepareSources();
-  sources_.openFirstSource(destination);
+  sources_.openFirstSource();
+  if (!settings_.sources.analyze && !output_.open(destinationName_))
+    msg::fatalSysError("opening file %s", destinationName_.c_str());
+  msg::summaryLine("Destination: %s", destinationName_.c_str());
 }
 
 int Converter::run() {
-  if (settings_.observers.videoSave) observers_.display.display_save_on();
+  if (settings_.observers.videoSave) display_.display_save_on();
   if (settings_.observers.videoSave && !settings_.observers.videoShow)
     msg::warning("video capture needs /videoshow");
-  if (settings_.frameRate) observers_.display.display_set_frame_rate(*settings_.frameRate);
-  if (!settings_.observers.firmwareHeader)
-    observers_.values.currentHeaderObserver = &observers_.softHeaderObserver;
-  observers_.decoder = &decoder_;
-  postProcess_.setLastSourceName(&observers_.lastSourceName);
-  postProcess_.setSignalCopyFilled(&observers_.values.signalCopyFilled);
+  if (settings_.frameRate) display_.display_set_frame_rate(*settings_.frameRate);
   postProcess_.setUpPostProcess(settings_.observers.postProcessLevel);
   if (settings_.fixSarHeaders) postProcess_.setFixSarHeaders(true);
-  Conversion conversion(settings_.run, table_, observers_, sources_, stopRequested_);
-  conversion.setPostProcess(&postProcess_);
-  return conversion.runConversion();
+  BlockScanner scanner(settings_.run, table_, observers_, sources_, postProcess_, stopRequested_);
+  return scanner.runConversion();
 }

@@ -8,12 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "driver/conversion.h"
+#include "driver/scanner.h"
 #include "driver/source_sequence.h"
 #include "layout/layout.h"
 #include "observers/observers.h"
 #include "postprocess/postprocess.h"
+#include "products/products.h"
 #include "soft/soft.h"
+#include "video/video.h"
 
 /// What one conversion takes from the command line.
 struct ConverterSettings {
@@ -28,7 +30,8 @@ struct ConverterSettings {
   bool fixSarHeaders = false;           // /fixhr
 };
 
-/// One conversion, from loading the layout to the closing statistics.
+/// One conversion, from loading the layout to the closing statistics. Owns every part of the
+/// run and builds each with its collaborators; the block scanner is built when the run starts.
 class Converter {
  public:
   Converter(ConverterSettings settings, std::atomic<bool>& stopRequested);
@@ -37,25 +40,32 @@ class Converter {
 
   /// Loads the layout text into the flow table; answers null or the error text.
   const char* loadLayout();
-  /// Names the outputs, prepares the source sequence and opens its first file and the
-  /// destination (ending the program when the first file is missing).
+  /// Opens the first source file (ending the program when it is missing), then the
+  /// destination (ending the program when it cannot be created; none with /analyze).
   void openSources();
-  /// Sets up the display, the current header observer and post-processing, then runs the
-  /// conversion; answers the exit status.
+  /// Sets up the display and post-processing, then runs the conversion; answers the exit status.
   int run();
 
   const ConverterSettings& settings() const { return settings_; }
-  Observers& observers() { return observers_; }
 
  private:
   ConverterSettings settings_;
   std::atomic<bool>& stopRequested_;
+  // The outputs are named after the destination (after any /o); products that print a file
+  // name after the run cleared the message context use the last source file's name.
+  const std::string destinationName_;
+  std::string lastSourceName_;
   FlowTable table_;
-  Observers observers_{settings_.observers, table_};
-  SourceSequence sources_{settings_.sources, observers_};
+  OutputWriter output_;
   SoftDecoder decoder_;
-  PostProcessState postProcess_{decoder_, observers_.values.signalCopy,
-                                observers_.values.signalCopyLength};
+  PostProcessState postProcess_{decoder_, lastSourceName_};
+  FlightTrack flightTrack_{destinationName_, lastSourceName_};
+  AesaTimingAnalysis aesaTiming_{destinationName_, lastSourceName_};
+  Display display_;
+  Observers observers_{settings_.observers, table_,
+                       ObserverOutputs{output_, postProcess_, flightTrack_, display_, aesaTiming_}};
+  SourceSequence sources_{settings_.sources, display_, observers_.currentHeader(),
+                          lastSourceName_};
 };
 
 /// The built-in layout text in a buffer the loader may write into.

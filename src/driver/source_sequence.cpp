@@ -136,13 +136,13 @@ std::string withoutDirectory(const std::string& path) {
 }
 }  // namespace
 
-SourceSequence::SourceSequence(const SourceSettings& settings, Observers& observers)
-    : settings_(settings), observers_(observers), file_(sourceBufferSize) {}
-
-HeaderObserver& SourceSequence::headerObserver() {
-  HeaderObserver* current = observers_.values.currentHeaderObserver;
-  return current ? *current : observers_.headerObserver;
-}
+SourceSequence::SourceSequence(const SourceSettings& settings, Display& display,
+                               HeaderObserver& currentHeader, std::string& lastSourceName)
+    : settings_(settings),
+      display_(display),
+      currentHeader_(currentHeader),
+      lastSourceName_(lastSourceName),
+      file_(sourceBufferSize) {}
 
 std::string SourceSequence::numberedName() const {
   return stem_ + std::to_string(nextIndex_) + "." + extension_;
@@ -175,9 +175,9 @@ void SourceSequence::prepareSources() {
 bool SourceSequence::openSource() {
   if (nextIndex_ >= endIndex_) return false;
   currentBase_ = withoutDirectory(currentName_);
-  observers_.display.display_set_caption(currentBase_.c_str());
+  display_.display_set_caption(currentBase_.c_str());
   msg::set_context(currentBase_.c_str());
-  observers_.lastSourceName = currentBase_;
+  lastSourceName_ = currentBase_;
   if (settings_.fixdate) {
     unsigned n[6];
     bool matches = !currentBase_.empty() && currentBase_[0] == '_' &&
@@ -190,10 +190,10 @@ bool SourceSequence::openSource() {
     std::memcpy(nameDate_, n, sizeof nameDate_);
   }
   if (!file_.open(currentName_)) {
-    headerObserver().showPosition = true;
+    currentHeader_.showPosition = true;
     return false;
   }
-  headerObserver().showPosition = true;
+  currentHeader_.showPosition = true;
   inputTotal_ += file_.size();
   nextIndex_++;
   opened_++;
@@ -201,7 +201,7 @@ bool SourceSequence::openSource() {
   return true;
 }
 
-void SourceSequence::openFirstSource(const std::string& destinationName) {
+void SourceSequence::openFirstSource() {
   if (!openSource()) {
     int saved = errno;
     msg::set_context_number(0);
@@ -213,14 +213,11 @@ void SourceSequence::openFirstSource(const std::string& destinationName) {
     msg::fatalSysError("open source file");
     msg::exit_with(1);
   }
-  if (!settings_.analyze && !observers_.output.open(destinationName))
-    msg::fatalSysError("opening file %s", destinationName.c_str());
-  msg::summaryLine("Destination: %s", destinationName.c_str());
 }
 
 bool SourceSequence::endSource() {
   if (file_.isOpen()) {
-    HeaderObserver& header = headerObserver();
+    HeaderObserver& header = currentHeader_;
     if (!fileStatsReady_) {
       fileFirstBatch_ = header.firstBatch;
       fileFirstSecs_ = header.firstSecs;

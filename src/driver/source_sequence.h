@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
+class Display;
 class HeaderObserver;
-class Observers;
 
 /// One source file read through a large buffer; positions are 64-bit.
 class SourceFile {
@@ -54,14 +54,17 @@ struct SourceSettings {
 /// The numbered sequence of source files (or the one file) and the output names.
 class SourceSequence {
  public:
-  SourceSequence(const SourceSettings& settings, Observers& observers);
+  /// Each opened file names the display caption and `lastSourceName`; the per-file lines read
+  /// and the file opening resets the counters of `currentHeader`.
+  SourceSequence(const SourceSettings& settings, Display& display, HeaderObserver& currentHeader,
+                 std::string& lastSourceName);
 
   /// Sets up stem, numbers and the first name.
   void prepareSources();
   /// Opens the current name as the next file of the sequence.
   bool openSource();
-  /// Opens the first file (ending the program when it is missing), then the destination.
-  void openFirstSource(const std::string& destinationName);
+  /// Opens the first file, ending the program when it is missing.
+  void openFirstSource();
   /// Finishes the current file and opens the next; answers whether a source is open.
   bool endSource();
 
@@ -72,12 +75,13 @@ class SourceSequence {
   const std::string& currentBase() const { return currentBase_; }
 
  private:
-  HeaderObserver& headerObserver();
   std::string numberedName() const;
   void fixFileDate(unsigned hours, unsigned minutes, unsigned seconds);
 
   const SourceSettings& settings_;
-  Observers& observers_;
+  Display& display_;
+  HeaderObserver& currentHeader_;
+  std::string& lastSourceName_;
   std::string stem_;
   std::string extension_;
   int32_t firstIndex_ = 0;

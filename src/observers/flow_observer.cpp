@@ -6,6 +6,7 @@
 #include "commandline/messages.h"
 #include "observers/flow_bytes.h"
 #include "observers/observers.h"
+#include "postprocess/postprocess.h"
 #include "products/products.h"
 #include "video/video.h"
 
@@ -13,8 +14,11 @@ using namespace observers_detail;
 
 namespace {
 
-constexpr uint32_t signalCopySize = 4u << 20;
-constexpr uint32_t captureSize = 32u << 10;
+// The bytes of the completed cycle.
+std::span<const uint8_t> cycleBytes(const Flow& flow) {
+  return std::span<const uint8_t>(flow.data, flow.data ? flow.extent : 0);
+}
+
 constexpr uint32_t trailingZeroLimit = 512;
 constexpr uint32_t eifSourceId = 0x53;
 constexpr uint32_t extLinkEnd = 0xA5A5A5A5;
@@ -47,22 +51,13 @@ void checkZeroRuns(const Flow& flow, int32_t zero, uint32_t batch) {
   }
 }
 
-// Copies what the cycle holds, at most `size` bytes, and zero-fills the rest.
-void capture(std::unique_ptr<uint8_t[]>& buffer, const uint8_t*& latest, const Flow& flow) {
-  if (!buffer) buffer = std::make_unique<uint8_t[]>(captureSize);
-  uint32_t length = std::min(flow.extent, captureSize);
-  std::memcpy(buffer.get(), flow.data, length);
-  std::memset(buffer.get() + length, 0, captureSize - length);
-  latest = buffer.get();
-}
-
 // What a timing line shows of the latest header and track point; words 121 and 122 come
 // from the header extract, which starts at the antenna time tag.
 AesaTimerContext timerContext(const Observers& owner) {
-  const RunValues& values = owner.values;
-  const HeaderSummaryValues& summary = values.summaryValues;
+  const HeaderTracking& tracking = owner.tracking();
+  const HeaderSummaryValues& summary = owner.headerSummary.latest();
   AesaTimerContext context;
-  context.batch = values.currentBatch;
+  context.batch = tracking.currentBatch;
   context.timeText = owner.flightTrack.timeText().c_str();
   context.modeName = owner.flightTrack.modeName();
   AesaHeaderValues& header = context.header;
@@ -72,8 +67,8 @@ AesaTimerContext timerContext(const Observers& owner) {
   header.navigation[1] = summary.antennaValues[1];
   header.antenna[0] = summary.antennaValues[2];
   header.antenna[1] = summary.antennaValues[3];
-  std::memcpy(&header.uv[0], &values.headerExtract[121 - 112], sizeof(float));
-  std::memcpy(&header.uv[1], &values.headerExtract[122 - 112], sizeof(float));
+  std::memcpy(&header.uv[0], &tracking.headerExtract[121 - 112], sizeof(float));
+  std::memcpy(&header.uv[1], &tracking.headerExtract[122 - 112], sizeof(float));
   header.secondTag = summary.secondTag;
   header.secondValues[0] = summary.secondValues[0];
   header.secondValues[1] = summary.secondValues[1];
@@ -83,8 +78,8 @@ AesaTimerContext timerContext(const Observers& owner) {
 }  // namespace
 
 bool FlowObserver::onFlowStart(Flow& flow) {
-  flow.cols = owner_.values.currentCols;
-  flow.rows = owner_.values.currentRows;
+  flow.cols = owner_.tracking().currentCols;
+  flow.rows = owner_.tracking().currentRows;
   msg::detail2("++%s@%X[%d]: 0x%X", nameOf(flow), flow.sourceId, int(flow.side), halfStart(flow));
   flow.started = 1;
   return true;
@@ -97,12 +92,12 @@ void FlowObserver::completeFlow(Flow& flow) {
   flow.cycles++;
   flow.started = 0;
   const ObserverSettings& settings = owner_.settings;
-  RunValues& values = owner_.values;
+  const HeaderTracking& tracking = owner_.tracking();
   if (settings.zeroGiven && nameIs(flow, "F-SUM")) checkSignal(flow);
   if (!settings.onlydsp && nameIs(flow, "SOFT") && flow.sourceId == eifSourceId &&
       firstSoftBlockIs(flow, "D1553\0\0\0"))
-    owner_.flightTrack.trackPoint(flow.data, flow.extent, settings.trackMode, values.currentBatch,
-                                  values.currentMode);
+    owner_.flightTrack.trackPoint(flow.data, flow.extent, settings.trackMode, tracking.currentBatch,
+                                  tracking.currentMode);
   if (nameIs(flow, "VIDEO")) {
     handleVideo(flow);
     return;
@@ -110,7 +105,7 @@ void FlowObserver::completeFlow(Flow& flow) {
   if (nameIs(flow, "SOFT") && firstSoftBlockIs(flow, "DSPHDRIN"))
     owner_.softHeaderObserver.decodeSoftwareHeader(flow);
   owner_.saveFlow(flow);
-  if (values.currentCols == 0 || values.currentRows == 0 || settings.onlydsp) return;
+  if (tracking.currentCols == 0 || tracking.currentRows == 0 || settings.onlydsp) return;
   if ((settings.examine & 4) && nameIs(flow, "EXTLINK")) checkExtLink(flow);
   if (settings.examine & 1) examine(flow);
 }
@@ -125,26 +120,21 @@ void FlowObserver::reportCompletion(Flow& flow) {
 
 void FlowObserver::checkSignal(const Flow& flow) {
   int32_t zero = owner_.settings.zero;
-  RunValues& values = owner_.values;
   if (zero < 0) {
     checkTrailingZeros(flow, zero);
   } else if (zero > 0) {
-    checkZeroRuns(flow, zero, values.currentBatch);
+    checkZeroRuns(flow, zero, owner_.tracking().currentBatch);
   } else {
     // The software-recorded SUM matrix is compared with this copy later on.
-    if (!values.signalCopy) values.signalCopy = std::make_unique<uint8_t[]>(signalCopySize);
-    values.signalCopyLength = std::min(flow.extent, signalCopySize);
-    std::memcpy(values.signalCopy.get(), flow.data, values.signalCopyLength);
-    values.signalCopyFilled = std::max(values.signalCopyFilled, values.signalCopyLength);
+    owner_.postProcess.copies().takeSignalCopy(cycleBytes(flow));
   }
 }
 
 void FlowObserver::handleVideo(Flow& flow) {
   const ObserverSettings& settings = owner_.settings;
-  RunValues& values = owner_.values;
   if (settings.videoShow) {
-    if (!values.videoWindowOpen) {
-      values.videoWindowOpen = true;
+    if (!videoWindowOpen_) {
+      videoWindowOpen_ = true;
       owner_.display.display_start(0, 0, 0);
       if (owner_.display.windowOpen()) {
         const std::span<const uint8_t> bytes = bytesOf(flow.data, flow.extent);
@@ -160,9 +150,9 @@ void FlowObserver::handleVideo(Flow& flow) {
   if (!settings.videoOut) return;
   // The completion already counted this cycle; a saved frame is not counted again.
   // /videoout=0 is never reached, so it saves no frame.
-  if (++values.videoFrameCounter == settings.videoOutEvery) {
+  if (++videoFrameCounter_ == settings.videoOutEvery) {
     owner_.saveFlow(flow);
-    values.videoFrameCounter = 0;
+    videoFrameCounter_ = 0;
   }
 }
 
@@ -183,33 +173,35 @@ void FlowObserver::checkExtLink(const Flow& flow) {
     }
     if (i + 4 >= words) return;
     uint32_t fValue = word(i + 4);
-    if (fValue != owner_.values.lastFValue) {
+    if (fValue != lastFValue_) {
       msg::warning("***F: %u -> 0x%X = ", word(i + 3), fValue);
-      owner_.values.lastFValue = fValue;
+      lastFValue_ = fValue;
     }
     return;
   }
 }
 
 void FlowObserver::examine(const Flow& flow) {
-  RunValues& values = owner_.values;
+  FlowCopies& copies = owner_.postProcess.copies();
   if (nameIs(flow, "TIMER")) {
     analyzeTimer(flow);
   } else if (nameIs(flow, "SOFTDFE")) {
     if (firstSoftBlockIs(flow, "AESATX\0\0"))
-      capture(values.aesaTxCopy, values.latestAesaTx, flow);
+      copies.captureAesaTx(cycleBytes(flow));
     else if (firstSoftBlockIs(flow, "AESARX\0\0"))
-      capture(values.aesaRxCopy, values.latestAesaRx, flow);
+      copies.captureAesaRx(cycleBytes(flow));
   } else if (nameIs(flow, "EXTLINK")) {
-    capture(values.extLinkCopy, values.latestExtLink, flow);
+    copies.captureExtLink(cycleBytes(flow));
   }
 }
 
 // Every block goes over with its length; a capture not taken yet goes over as null.
 void FlowObserver::analyzeTimer(const Flow& flow) {
-  const RunValues& values = owner_.values;
-  auto captured = [](const uint8_t* copy) { return AesaBytes(copy, copy ? captureSize : 0); };
-  owner_.aesaTiming.analyseTimer(AesaBytes(flow.data, flow.data ? flow.extent : 0),
-                                 captured(values.latestAesaTx), captured(values.latestAesaRx),
-                                 captured(values.latestExtLink), timerContext(owner_));
+  const FlowCopies& copies = owner_.postProcess.copies();
+  auto captured = [](const uint8_t* copy) {
+    return AesaBytes(copy, copy ? FlowCopies::captureSize : 0);
+  };
+  owner_.aesaTiming.analyseTimer(cycleBytes(flow), captured(copies.latestAesaTx()),
+                                 captured(copies.latestAesaRx()), captured(copies.latestExtLink()),
+                                 timerContext(owner_));
 }

@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "observers/flow_bytes.h"
-#include "observers/observers.h"
+#include "observers/header_summary.h"
 
 using namespace observers_detail;
 
@@ -42,5 +42,6 @@ HeaderSummaryValues HeaderSummaryFile::writeHeaderSummary(const uint8_t* data, s
                  f(113), f(114), f(121), f(122), secondTag, secondTag * millisecondsPerTick, f(235), f(236));
   }
   for (uint32_t i = 0; i < keptWords; ++i) previous_[i] = w(firstKeptWord + i);
+  latest_ = values;
   return values;
 }

@@ -7,7 +7,7 @@
 #include "commandline/messages.h"
 #include "format/format.h"
 #include "observers/flow_bytes.h"
-#include "soft/soft.h"
+#include "postprocess/postprocess.h"
 
 using namespace observers_detail;
 
@@ -38,17 +38,22 @@ uint8_t* fillRecordHeader(Flow& flow, uint64_t recordStart) {
 
 }  // namespace
 
-Observers::Observers(const ObserverSettings& runSettings, FlowTable& flowTable)
+Observers::Observers(const ObserverSettings& runSettings, FlowTable& flowTable,
+                     const ObserverOutputs& outputs)
     : settings(runSettings),
       table(flowTable),
+      output(outputs.output),
+      postProcess(outputs.postProcess),
+      flightTrack(outputs.flightTrack),
+      display(outputs.display),
+      aesaTiming(outputs.aesaTiming),
       flowObserver(*this),
-      headerObserver(*this),
-      softHeaderObserver(*this) {
-  values.currentRows = settings.rows;
-  values.currentCols = settings.cols;
-  values.standbyWait = settings.fromstby;
-  // The firmware header observer is current until start-up hands over to the software copy.
-  values.currentHeaderObserver = &headerObserver;
+      headerObserver(*this, tracking_),
+      softHeaderObserver(*this, tracking_),
+      currentHeader_(settings.firmwareHeader ? headerObserver : softHeaderObserver) {
+  tracking_.currentRows = settings.rows;
+  tracking_.currentCols = settings.cols;
+  tracking_.standbyWait = settings.fromstby;
 }
 
 Observers::~Observers() = default;
@@ -59,21 +64,21 @@ LayoutTargets Observers::layoutTargets() {
 }
 
 bool Observers::saveFlow(Flow& flow) {
-  if (!values.savingStarted && !passStartGate()) return true;
+  if (!savingStarted_ && !passStartGate()) return true;
   if (flow.extent % flowBlockSize != 0)
     msg::warning("Flow size not multiple of block size: %u", flow.extent);
   if (settings.onlysw && flow.firmware == 1 && !nameIs(flow, "VIDEO")) return refuse(flow);
   if (settings.posbug && bytesAre(flow, 68, "DSPH", 4)) restoreLatitude(flow);
   bool withHeader = true;
   if (!passSourceFilter(flow, withHeader)) return refuse(flow);
-  const uint8_t* record = flow.data;
+  uint8_t* record = flow.data;
   uint32_t length = flow.extent;
   if (withHeader) {
     record = fillRecordHeader(flow, output.position());
     length += format::RecordHeader::size;
   }
   if (settings.postProcessLevel >= -1) decodeRecord(flow, record, length);
-  if (settings.sar && !values.sarSeen) {
+  if (settings.sar && !tracking_.sarSeen) {
     msg::info("No SAR... no save");
     return false;
   }
@@ -85,23 +90,22 @@ bool Observers::saveFlow(Flow& flow) {
 // /bstart holds saving back until a header has reached the batch.
 bool Observers::passStartGate() {
   if (settings.bstartGiven) {
-    const HeaderObserver* current = values.currentHeaderObserver;
-  uint32_t batch = (current ? current : &headerObserver)->lastBatch;
+    uint32_t batch = currentHeader_.lastBatch;
     if (batch < settings.bstart) return false;
     msg::info("batch %u - start saving", batch);
   }
-  values.savingStarted = true;
+  savingStarted_ = true;
   return true;
 }
 
 bool Observers::passSourceFilter(const Flow& flow, bool& withHeader) const {
   if (flow.sourceId == dspSourceId) {
-    if (settings.nosignal || values.standbyWait) return false;
+    if (settings.nosignal || tracking_.standbyWait) return false;
     withHeader = !(settings.onlydsp && flow.firmware == 0);
     return true;
   }
   withHeader = true;
-  return !settings.onlydsp && !values.standbyWait;
+  return !settings.onlydsp && !tracking_.standbyWait;
 }
 
 bool Observers::refuse(Flow& flow) {
@@ -113,17 +117,18 @@ bool Observers::refuse(Flow& flow) {
 void Observers::restoreLatitude(Flow& flow) {
   if (flow.extent < posbugLatitudeAt + 4) return;
   format::putF32At(std::span<uint8_t>(flow.data, flow.extent), posbugLatitudeAt,
-                   values.lastLatitude);
+                   tracking_.lastLatitude);
   flow.dirty = std::max(flow.dirty, posbugLatitudeAt + 4);
 }
 
-void Observers::decodeRecord(const Flow& flow, const uint8_t* record, uint32_t length) {
+void Observers::decodeRecord(const Flow& flow, uint8_t* record, uint32_t length) {
   long long savedNumber = msg::context_number();
   msg::detail1("PP %llu...%llu", static_cast<unsigned long long>(flow.firstBlockPos),
                static_cast<unsigned long long>(flow.lastBlockPos));
   // The decoder's messages point at the cycle's first block (an unsigned file position, as
   // the scanner sets it).
   msg::set_context_number(static_cast<long long>(flow.firstBlockPos));
-  if (decoder) decoder->decodeSoftRecord(flow.sourceId, sourceNameOf(flow.sourceId), record, length);
+  postProcess.decodeRecord(flow.sourceId, sourceNameOf(flow.sourceId),
+                           std::span<uint8_t>(record, length));
   msg::set_context_number(savedNumber);
 }

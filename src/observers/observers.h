@@ -10,9 +10,13 @@
 #include <vector>
 
 #include "layout/layout.h"
-#include "postprocess/postprocess.h"
-#include "products/products.h"
-#include "video/video.h"
+#include "observers/header_summary.h"
+
+class Display;
+class FlightTrack;
+class OutputWriter;
+class PostProcessState;
+class AesaTimingAnalysis;
 
 /// What the observers read from the converter's qualifiers (filled by start-up).
 struct ObserverSettings {
@@ -40,60 +44,28 @@ struct ObserverSettings {
   uint32_t cols = 0;            // /cols value: start value of currentCols (0 when absent)
 };
 
-/// The eleven values of the latest firmware header that the AESA analysis reads, in header order.
-struct HeaderSummaryValues {
-  uint32_t timeTag = 0;           // word 25
-  uint32_t antennaTag = 0;        // word 112
-  float antennaValues[6] = {};    // words 113 to 118
-  uint32_t secondTag = 0;         // word 228
-  float secondValues[2] = {};     // words 235, 236
+/// The parts outside the observers that they feed; each outlives the observers.
+struct ObserverOutputs {
+  OutputWriter& output;
+  PostProcessState& postProcess;
+  FlightTrack& flightTrack;
+  Display& display;
+  AesaTimingAnalysis& aesaTiming;
 };
 
-class HeaderObserver;
-class SoftDecoder;
-
-/// Values the observers share with each other and with the run.
-struct RunValues {
+/// What the header observers learn from the DSP headers: the current matrix size, batch and
+/// mode, the standby state and the values the save step and the products read. Written only by
+/// the header observers; every other part reads it.
+struct HeaderTracking {
   uint32_t currentRows = 0;
   uint32_t currentCols = 0;
   uint32_t currentBatch = 0;
   uint32_t currentMode = 0;
+  bool inStandby = false;
+  bool standbyWait = false;          // /fromstby given and no restart seen yet
   bool sarSeen = false;
   float lastLatitude = 0;
-  bool inStandby = false;
-  bool savingStarted = false;
-  bool standbyWait = false;     // /fromstby given and no restart seen yet
-  HeaderObserver* currentHeaderObserver = nullptr;
-  std::unique_ptr<uint8_t[]> signalCopy;  // 4 MiB once allocated
-  uint32_t signalCopyLength = 0;
-  uint32_t signalCopyFilled = 0;          // the most bytes any copy filled; zeros beyond
-  std::unique_ptr<uint8_t[]> aesaTxCopy, aesaRxCopy, extLinkCopy;  // 32 KiB each
-  const uint8_t* latestAesaTx = nullptr;
-  const uint8_t* latestAesaRx = nullptr;
-  const uint8_t* latestExtLink = nullptr;
-  uint32_t lastFValue = 0;
-  uint32_t videoFrameCounter = 0;
-  bool videoWindowOpen = false;
-  uint32_t headerExtract[17] = {};       // words tagAt + 87 ... tagAt + 103 of the latest header
-  HeaderSummaryValues summaryValues;
-};
-
-/// The header summary table "header_in.txt": one line per firmware header after the first.
-class HeaderSummaryFile {
- public:
-  explicit HeaderSummaryFile(std::string path = "header_in.txt") : path_(std::move(path)) {}
-  HeaderSummaryFile(const HeaderSummaryFile&) = delete;
-  HeaderSummaryFile& operator=(const HeaderSummaryFile&) = delete;
-  ~HeaderSummaryFile();
-  /// Writes the line of the header in the first `length` bytes of `data` (words beyond read
-  /// as 0); the first call only creates the file, and a failed creation is retried silently.
-  HeaderSummaryValues writeHeaderSummary(const uint8_t* data, size_t length);
- private:
-  static constexpr uint32_t firstKeptWord = 11;
-  static constexpr uint32_t keptWords = 345;  // words 11 to 355
-  std::string path_;
-  FILE* file_ = nullptr;
-  uint32_t previous_[keptWords] = {};
+  uint32_t headerExtract[17] = {};   // words tagAt + 87 ... tagAt + 103 of the latest header
 };
 
 /// Writes completed flows into the destination file as records with a 32-byte header.
@@ -143,12 +115,19 @@ class FlowObserver : public IFlowObserver {
   void checkExtLink(const Flow& flow);
   void examine(const Flow& flow);
   void analyzeTimer(const Flow& flow);
+
+  // VIDEO: whether the window was started, and the frames since the last one /videoout saved.
+  bool videoWindowOpen_ = false;
+  uint32_t videoFrameCounter_ = 0;
+  uint32_t lastFValue_ = 0;  // the synthesizer's latest "F" value (/examine bit 2)
 };
 
 /// Follows the DSP headers of the firmware header flow.
 class HeaderObserver : public FlowObserver {
  public:
-  explicit HeaderObserver(Observers& owner) : FlowObserver(owner) {}
+  /// `tracking` is the observers' header tracking, which only the header observers write.
+  HeaderObserver(Observers& owner, HeaderTracking& tracking)
+      : FlowObserver(owner), tracking_(tracking) {}
   bool onFlowStart(Flow& flow) override;
   void onFlowComplete(Flow& flow) override;
   void onFlowFlush(Flow& flow) override;
@@ -170,6 +149,9 @@ class HeaderObserver : public FlowObserver {
   uint32_t prevTag = 0;
   int32_t antennaState = -1;
 
+ protected:
+  HeaderTracking& tracking_;
+
  private:
   void checkContinuity(uint32_t batch);
   void checkAntennaDelay(uint32_t tag, uint32_t antennaTag);
@@ -179,17 +161,20 @@ class HeaderObserver : public FlowObserver {
 /// Follows the DSP header copies ("DSPHDRIN") inside the software-recorded data.
 class SoftHeaderObserver : public HeaderObserver {
  public:
-  explicit SoftHeaderObserver(Observers& owner) : HeaderObserver(owner) {}
+  SoftHeaderObserver(Observers& owner, HeaderTracking& tracking)
+      : HeaderObserver(owner, tracking) {}
   bool onFlowStart(Flow&) override { return true; }
   void onFlowComplete(Flow& flow) override;
   /// Decodes the copy at data word 25 of a completed "SOFT" flow (nothing with /hfw).
   void decodeSoftwareHeader(Flow& flow);
 };
 
-/// One conversion's observers and the state they share.
+/// One conversion's observers, the header tracking they share and the save step.
 class Observers {
  public:
-  Observers(const ObserverSettings& settings, FlowTable& table);
+  /// The current header observer (whose counters the run reports) is chosen here, once: the
+  /// `HeaderObserver` with /hfw, else the `SoftHeaderObserver`.
+  Observers(const ObserverSettings& settings, FlowTable& table, const ObserverOutputs& outputs);
   Observers(const Observers&) = delete;
   Observers& operator=(const Observers&) = delete;
   ~Observers();
@@ -198,32 +183,40 @@ class Observers {
   bool saveFlow(Flow& flow);
   /// Where loading a layout binds these observers.
   LayoutTargets layoutTargets();
+  /// The header observer whose counters the run and the source sequence read.
+  HeaderObserver& currentHeader() { return currentHeader_; }
+  const HeaderObserver& currentHeader() const { return currentHeader_; }
+  /// What the header observers learnt from the latest DSP header.
+  const HeaderTracking& tracking() const { return tracking_; }
 
   const ObserverSettings& settings;
   FlowTable& table;
-  RunValues values;
-  OutputWriter output;
+  OutputWriter& output;
+  PostProcessState& postProcess;
+  /// The flight track (/gps).
+  FlightTrack& flightTrack;
+  /// The display window and its AVI capture (/videoshow, /videosave).
+  Display& display;
+  /// The AESA timing and beam analysis (/examine bit 0).
+  AesaTimingAnalysis& aesaTiming;
   HeaderSummaryFile headerSummary;
+
+ private:
+  friend class ObserverTest;  // sets up header values without decoding a header
+  HeaderTracking tracking_;
+
+ public:
   FlowObserver flowObserver;
   HeaderObserver headerObserver;
   SoftHeaderObserver softHeaderObserver;
-  /// The software-data decoder the save step hands records to (null: none).
-  SoftDecoder* decoder = nullptr;
-  /// Name of the last source file, for products that print it after the run cleared the context.
-  std::string lastSourceName;
-  /// The destination name after any /o (derived output names are built from it).
-  std::string destinationName;
-  /// The flight track (/gps), named after the destination.
-  FlightTrack flightTrack{destinationName, lastSourceName};
-  /// The display window and its AVI capture (/videoshow, /videosave).
-  Display display;
-  /// The AESA timing and beam analysis (/examine bit 0), named after the destination.
-  AesaTimingAnalysis aesaTiming{destinationName, lastSourceName};
 
  private:
   bool passStartGate();
   bool passSourceFilter(const Flow& flow, bool& withHeader) const;
   bool refuse(Flow& flow);
   void restoreLatitude(Flow& flow);
-  void decodeRecord(const Flow& flow, const uint8_t* record, uint32_t length);
+  void decodeRecord(const Flow& flow, uint8_t* record, uint32_t length);
+
+  HeaderObserver& currentHeader_;
+  bool savingStarted_ = false;
 };

@@ -32,7 +32,7 @@ void printBeam(const AesaBeam& b) {
 const char* PostProcessState::sourceText() const {
   const char* text = msg::context();
   if (text) return text;
-  return lastSourceName_ ? lastSourceName_->c_str() : "";
+  return lastSourceName_.c_str();
 }
 
 bool PostProcessState::openHistoryFiles() {

@@ -74,10 +74,8 @@ uint32_t sarSteps(float value) {
 
 }  // namespace
 
-PostProcessState::PostProcessState(SoftDecoder& decoder,
-                                   const std::unique_ptr<uint8_t[]>& signalCopy,
-                                   const uint32_t& signalCopyLength)
-    : decoder_(decoder), signalCopy_(signalCopy), signalCopyLength_(signalCopyLength) {}
+PostProcessState::PostProcessState(SoftDecoder& decoder, const std::string& lastSourceName)
+    : decoder_(decoder), lastSourceName_(lastSourceName) {}
 
 PostProcessState::~PostProcessState() {
   cmdio_logger().setStandbyFlag(nullptr);
@@ -110,6 +108,13 @@ void PostProcessState::setUpPostProcess(int32_t level) {
   decoder_.registerBlockObserver("AESARX", this, &PostProcessState::onAesaRx);
   decoder_.setBlockCallback([this](uint32_t code, const char* name) { historyHook(code, name); },
                             0);
+}
+
+void PostProcessState::decodeRecord(uint32_t sourceId, const char* sourceName,
+                                    std::span<uint8_t> record) {
+  record_ = record;
+  decoder_.decodeSoftRecord(sourceId, sourceName, record.data(), uint32_t(record.size()));
+  record_ = {};
 }
 
 void PostProcessState::reportPostProcess() {
@@ -216,11 +221,11 @@ int PostProcessState::onDspHeader(const BlockInfo& info) {
   std::fill(buffer.begin(), buffer.end(), uint8_t{0});
   decoder_.readExtendedBlock(buffer, header);
 
-  // The words are taken in place, in the record the decoder reads, so that the SAR fix reaches
-  // the saved record: the record is the flow's own storage, written after decoding.
+  // The words are taken in place, in the record handed to decodeRecord, so that the SAR fix
+  // reaches the saved record: the record is the flow's own storage, written after decoding.
   std::span<uint8_t> words = buffer;
-  if (const uint8_t* inPlace = decoder_.blockPointer(header))
-    words = std::span<uint8_t>(const_cast<uint8_t*>(inPlace), header.size);
+  if (decoder_.blockPointer(header) && header.position + header.size <= record_.size())
+    words = record_.subspan(header.position, header.size);
   dspMode_.set(u32At(words, wordAt(hdrModeWord)));
   phase_.set(u32At(words, wordAt(hdrPhaseWord)));
   subPhase_.set(u32At(words, wordAt(hdrSubPhaseWord)));

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "postprocess/aesa_catalogue.h"
+#include "postprocess/flow_copies.h"
 #include "postprocess/history_items.h"
 #include "soft/soft.h"
 
@@ -44,13 +45,9 @@ class PostProcessState {
   static constexpr uint32_t sarrSize = 268;
   static constexpr uint32_t lastHeaderSize = 1424;
 
-  /// The F-SUM copy buffer holds this many bytes once allocated.
-  static constexpr uint32_t signalCopyCapacity = 4u << 20;
-
-  /// `signalCopy` and `signalCopyLength` are the run's latest F-SUM copy (null until taken,
-  /// then signalCopyCapacity bytes); all three must outlive this object.
-  PostProcessState(SoftDecoder& decoder, const std::unique_ptr<uint8_t[]>& signalCopy,
-                   const uint32_t& signalCopyLength);
+  /// `lastSourceName` is the name of the last source file, used where the message context was
+  /// already cleared (the end-of-run flush); both must outlive this object.
+  PostProcessState(SoftDecoder& decoder, const std::string& lastSourceName);
   PostProcessState(const PostProcessState&) = delete;
   PostProcessState& operator=(const PostProcessState&) = delete;
   /// Closes the history files and takes the standby flag back from the console logger.
@@ -59,16 +56,15 @@ class PostProcessState {
   /// Stores the level (-2: off), installs the console logger and registers every handler and
   /// the history hook with the decoder. Call once, before the first record.
   void setUpPostProcess(int32_t level);
-  /// The name of the last source file, used where the message context was already cleared
-  /// (the end-of-run flush); must outlive this object.
-  void setLastSourceName(const std::string* name) { lastSourceName_ = name; }
   /// The current source file name: the message context, else the last source file's name.
   const char* sourceText() const;
   /// Switches the SAR header fix of "DSPHDRIN" copies on or off (/fixhr).
   void setFixSarHeaders(bool on) { fixSarHeaders_ = on; }
-  /// The most bytes any F-SUM copy has filled (the buffer is zero beyond); must outlive this
-  /// object. Null: the whole buffer may hold data.
-  void setSignalCopyFilled(const uint32_t* bytes) { signalCopyFilled_ = bytes; }
+  /// Decodes one saved record. The record is the flow's own storage, handed over writable on
+  /// purpose: with /fixhr the SAR fix of each "DSPHDRIN" copy is written into it.
+  void decodeRecord(uint32_t sourceId, const char* sourceName, std::span<uint8_t> record);
+  /// The flow copies the signal checks and the timing analysis read; the flow observer fills them.
+  FlowCopies& copies() { return copies_; }
   /// Writes the block counts (I) and the corrupted signal block count (E).
   void reportPostProcess();
 
@@ -122,7 +118,6 @@ class PostProcessState {
   const std::string& historyFileName() const { return historyFileName_; }
 
  private:
-  const std::string* lastSourceName_ = nullptr;
   enum class Signal { sum, daz, del, guard };
 
   // Reads up to `destination.size()` bytes of the payload; the rest of `destination` is zeroed
@@ -151,9 +146,9 @@ class PostProcessState {
                        std::span<const uint8_t> payload);
 
   SoftDecoder& decoder_;
-  const std::unique_ptr<uint8_t[]>& signalCopy_;
-  const uint32_t& signalCopyLength_;
-  const uint32_t* signalCopyFilled_ = nullptr;
+  const std::string& lastSourceName_;
+  FlowCopies copies_;
+  std::span<uint8_t> record_;  // the record decodeRecord is decoding, empty outside it
 
   int32_t level_ = -2;
   bool standby_ = false;

@@ -51,7 +51,7 @@ int PostProcessState::checkSignal(const BlockInfo& info, Signal kind) {
     std::span<const uint8_t> payload(data, length);
     scanForMarkers(name, batch, relative, payload);
     if (kind == Signal::sum) {
-      if (signalCopy_) compareWithFpga(name, batch, relative, payload, rows, cols);
+      if (copies_.signalCopy()) compareWithFpga(name, batch, relative, payload, rows, cols);
       scanForZeroRuns(name, batch, relative, payload);
     }
   }
@@ -101,17 +101,16 @@ void PostProcessState::compareWithFpga(const char* name, uint32_t batch, uint32_
                                        uint32_t cols) {
   // Sample counts are 32-bit, as in the size line.
   const uint32_t samples = rows * cols;
-  if (4 * samples > signalCopyLength_)
+  if (4 * samples > copies_.signalCopyLength())
     msg::error("%s %u(%u): FPGA[%u,%u] too small %u", name, batch, relative, rows, cols,
-               signalCopyLength_);
+               copies_.signalCopyLength());
   if (samples == 0) return;
   // The comparison runs over the whole matrix: past the latest copy the buffer still holds what
   // earlier F-SUM cycles left there (zeros past the most any of them filled), and samples past
   // the block read as 0. Where both read 0 nothing can differ, so the walk ends there; walking
   // on would cost every tiny block of a damaged record a scan of the whole buffer.
-  std::span<const uint8_t> copy(signalCopy_.get(), signalCopyCapacity);
-  uint64_t filled = signalCopyFilled_ ? std::min(*signalCopyFilled_, signalCopyCapacity)
-                                      : signalCopyCapacity;
+  std::span<const uint8_t> copy(copies_.signalCopy(), FlowCopies::signalCopyCapacity);
+  uint64_t filled = std::min(copies_.signalCopyFilled(), FlowCopies::signalCopyCapacity);
   uint64_t blockWords = payload.size() > fpgaSamplesAt ? (payload.size() - fpgaSamplesAt) / 4 : 0;
   uint64_t count = std::min<uint64_t>(samples, std::max(blockWords, (filled + 3) / 4));
   for (uint64_t i = 0; i < count; ++i) {

@@ -6,13 +6,18 @@
 #include <atomic>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "driver/conversion.h"
+#include "driver/scanner.h"
 #include "driver/source_sequence.h"
 #include "layout/layout.h"
 #include "observers/observers.h"
+#include "postprocess/postprocess.h"
+#include "products/products.h"
+#include "soft/soft.h"
+#include "video/video.h"
 #include "support/recording.h"
 #include "support/test_support.h"
 
@@ -31,7 +36,7 @@ class ConversionFixture : public ::testing::Test {
     std::string layout = text.empty() ? std::string(defaultLayoutText()) : text;
     layoutText.assign(layout.begin(), layout.end());
     layoutText.resize(layoutText.size() + 2048, '\0');
-    ASSERT_EQ(loadFlowTable(layoutText.data(), table, observers.layoutTargets()), nullptr);
+    ASSERT_EQ(loadFlowTable(layoutText.data(), table, observers().layoutTargets()), nullptr);
     if (observer)
       for (auto& flow : table) flow->observer = observer;
   }
@@ -43,11 +48,20 @@ class ConversionFixture : public ::testing::Test {
     sourceSettings.sourceName = dir.file("_19-05-17-10-30-00_1.rec");
     if (files.size() > 1) sourceSettings.concatenate = -1;
     sourceSettings.analyze = true;
-    SourceSequence sources(sourceSettings, observers);
+    SourceSequence sources(sourceSettings, display, observers().currentHeader(), lastSourceName);
     sources.prepareSources();
-    sources.openFirstSource("unused.out");
-    Conversion conversion(run, table, observers, sources, stop);
-    conversion.runConversion();
+    sources.openFirstSource();
+    BlockScanner scanner(run, table, observers(), sources, postProcess, stop);
+    scanner.runConversion();
+  }
+
+  /// The observers, built at first use with the settings as they are then.
+  Observers& observers() {
+    if (!observers_)
+      observers_ = std::make_unique<Observers>(
+          settings, table,
+          ObserverOutputs{output, postProcess, flightTrack, display, aesaTiming});
+    return *observers_;
   }
 
   const std::string& lines() const { return messages.all; }
@@ -56,7 +70,15 @@ class ConversionFixture : public ::testing::Test {
   TempDir dir;
   ObserverSettings settings;
   FlowTable table;
-  Observers observers{settings, table};
+  std::string destinationName = "unused.out";
+  std::string lastSourceName;
+  OutputWriter output;
+  SoftDecoder decoder;
+  PostProcessState postProcess{decoder, lastSourceName};
+  FlightTrack flightTrack{destinationName, lastSourceName};
+  AesaTimingAnalysis aesaTiming{destinationName, lastSourceName};
+  Display display;
+  std::unique_ptr<Observers> observers_;
   RunSettings run;
   SourceSettings sourceSettings;
   std::atomic<bool> stop{false};

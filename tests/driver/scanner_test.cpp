@@ -230,9 +230,8 @@ TEST_F(Scanner, PrintsEveryFlowAtTheEnd) {
 }
 
 TEST_F(Scanner, StopsAtTheBatchLimit) {
-  loadLayout(false);
   settings.firmwareHeader = true;
-  observers.values.currentHeaderObserver = &observers.headerObserver;
+  loadLayout(false);
   run.maxBatches = 2;
   Bytes recording;
   for (uint32_t batch = 1; batch <= 5; ++batch) {
@@ -242,7 +241,7 @@ TEST_F(Scanner, StopsAtTheBatchLimit) {
     append(recording, cycleBlocks(dispHeader + (batch % 2) * 0x1000, sourceDsp, header));
   }
   convert({recording});
-  EXPECT_EQ(observers.headerObserver.headerCount, 2u);
+  EXPECT_EQ(observers().headerObserver.headerCount, 2u);
   EXPECT_THAT(lines(), HasSubstr("  batches  :  1..2=1\n"));
 }
 

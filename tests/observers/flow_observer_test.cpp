@@ -86,9 +86,10 @@ TEST_F(FlowObserverTest, ZeroCheckOfZeroKeepsACopyOfTheSignal) {
   for (size_t i = 0; i < signal.size(); ++i) signal[i] = uint8_t(i * 7);
   fill(flow, signal);
   flow.consumer().onFlowComplete(flow);
-  ASSERT_TRUE(obs().values.signalCopy);
-  EXPECT_EQ(obs().values.signalCopyLength, 768u);
-  EXPECT_EQ(std::memcmp(obs().values.signalCopy.get(), signal.data(), 768), 0);
+  const FlowCopies& copies = postProcess.copies();
+  ASSERT_TRUE(copies.signalCopy());
+  EXPECT_EQ(copies.signalCopyLength(), 768u);
+  EXPECT_EQ(std::memcmp(copies.signalCopy(), signal.data(), 768), 0);
 }
 
 TEST_F(FlowObserverTest, VideoIsSavedEveryNthFrameAndCountedOnce) {
@@ -151,7 +152,6 @@ TEST_F(ExamineTest, ExtLinkFValueIsReportedWhenItChanges) {
   cycle(0x99);
   EXPECT_EQ(count("-W: ***F: 77 -> 0x1234 = \n"), 1u);
   EXPECT_EQ(count("-W: ***F: 77 -> 0x99 = \n"), 1u);
-  EXPECT_EQ(obs().values.lastFValue, 0x99u);
 }
 
 TEST_F(ExamineTest, ExtLinkMarkerAtTheEndOfTheCycleReadsNothingBeyondIt) {
@@ -173,7 +173,7 @@ TEST_F(ExamineTest, CapturesCopyWhatTheFlowHoldsAndZeroFillTheRest) {
   start();
   fill(link, bytes(0x4000, 0xEE));
   link.consumer().onFlowComplete(link);
-  const uint8_t* copy = obs().values.latestExtLink;
+  const uint8_t* copy = postProcess.copies().latestExtLink();
   ASSERT_NE(copy, nullptr);
   EXPECT_EQ(copy[0x3FFF], 0xEE);
   EXPECT_EQ(copy[0x4000], 0);
@@ -182,9 +182,9 @@ TEST_F(ExamineTest, CapturesCopyWhatTheFlowHoldsAndZeroFillTheRest) {
   fill(dfe, bytes(0x10000, 0x5C));
   putName(dfe, "AESARX\0\0");
   dfe.consumer().onFlowComplete(dfe);
-  EXPECT_EQ(obs().values.latestAesaTx, nullptr);
-  ASSERT_NE(obs().values.latestAesaRx, nullptr);
-  EXPECT_EQ(obs().values.latestAesaRx[0x7FFF], 0x5C);
+  EXPECT_EQ(postProcess.copies().latestAesaTx(), nullptr);
+  ASSERT_NE(postProcess.copies().latestAesaRx(), nullptr);
+  EXPECT_EQ(postProcess.copies().latestAesaRx()[0x7FFF], 0x5C);
 }
 
 // The timing analysis gets the latest header values, the last track point and the captures.
@@ -195,14 +195,24 @@ TEST_F(ExamineTest, TimerAnalysisShowsTheLatestHeaderTrackPointAndCommandBlock) 
   Flow& dfe = addFlow("SOFTDFE", 0xE0000000, 0x10000, 0, 0, 0x56);
   Flow& timer = addFlow("TIMER", 0x20000000, 0x2000, 0, 1, 0x56);
   Observers& o = start(false);
-  o.destinationName = "d-cv.out";
-  o.lastSourceName = "rec.dat";
-  o.values.currentBatch = 321;
-  o.values.currentMode = 4;
-  HeaderSummaryValues& summary = o.values.summaryValues;
-  summary = {5000, 4990, {0.5f, -0.25f, 1.5f, 2.5f, 9.0f, 9.0f}, 7000, {0.125f, 0.75f}};
+  destinationName = "d-cv.out";
+  lastSourceName = "rec.dat";
+  tracking().currentBatch = 321;
+  tracking().currentMode = 4;
+  // The summary values come from the latest firmware header: words 25, 112, 113 to 118, 228,
+  // 235 and 236.
+  std::vector<uint8_t> header(237 * 4, 0);
+  auto word = [&header](uint32_t n, auto value) { std::memcpy(&header[4 * n], &value, 4); };
+  word(25, 5000u);
+  word(112, 4990u);
+  const float antenna[6] = {0.5f, -0.25f, 1.5f, 2.5f, 9.0f, 9.0f};
+  for (uint32_t i = 0; i < 6; ++i) word(113 + i, antenna[i]);
+  word(228, 7000u);
+  word(235, 0.125f);
+  word(236, 0.75f);
+  o.headerSummary.writeHeaderSummary(header.data(), header.size());
   const float uv[2] = {3.25f, -3.25f};  // words 121 and 122, in the header extract from word 112
-  std::memcpy(&o.values.headerExtract[9], uv, sizeof uv);
+  std::memcpy(&tracking().headerExtract[9], uv, sizeof uv);
 
   fill(soft, bytes(0x800, 0));
   putName(soft, "D1553\0\0\0");

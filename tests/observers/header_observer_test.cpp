@@ -33,8 +33,6 @@ class HeaderTest : public ObserverTest {
                                                           : &o.flowObserver;
     o.headerObserver.offsets.timestampAt = 88;
     o.softHeaderObserver.offsets.timestampAt = 88;
-    // As start-up does: the firmware header observer stays current only with /hfw.
-    if (!settings.firmwareHeader) o.values.currentHeaderObserver = &o.softHeaderObserver;
     return o;
   }
   // Writes the header words at word `base` of the cycle.
@@ -82,8 +80,8 @@ TEST_F(HeaderTest, HoleStartsStandbyAndTheNextContinuousBatchEndsIt) {
   EXPECT_EQ(h.lastBatch, 17u);
   EXPECT_EQ(h.firstTag, 100u);
   EXPECT_EQ(h.lastTag, 170u);
-  EXPECT_EQ(obs().values.currentBatch, 17u);
-  EXPECT_FALSE(obs().values.inStandby);
+  EXPECT_EQ(obs().tracking().currentBatch, 17u);
+  EXPECT_FALSE(obs().tracking().inStandby);
 }
 
 TEST_F(HeaderTest, HolesWhileInStandbyAreNotRepeated) {
@@ -154,11 +152,11 @@ TEST_F(HeaderTest, CompletedHeaderIsSavedAndFeedsTheProducts) {
   deliver(flow, Header{.batch = 1, .tag = 9, .antennaTag = 9, .modeCode = 21, .latitude = 0.125f});
   EXPECT_EQ(destination().size(), 32u + 0x1000);
   EXPECT_EQ(flow.cycles, 1u);
-  EXPECT_TRUE(obs().values.sarSeen);
-  EXPECT_EQ(obs().values.lastLatitude, 0.125f);
-  EXPECT_EQ(obs().values.headerExtract[0], 9u);
-  EXPECT_EQ(obs().values.summaryValues.timeTag, 9u);
-  EXPECT_EQ(obs().values.summaryValues.antennaTag, 9u);
+  EXPECT_TRUE(obs().tracking().sarSeen);
+  EXPECT_EQ(obs().tracking().lastLatitude, 0.125f);
+  EXPECT_EQ(obs().tracking().headerExtract[0], 9u);
+  EXPECT_EQ(obs().headerSummary.latest().timeTag, 9u);
+  EXPECT_EQ(obs().headerSummary.latest().antennaTag, 9u);
 }
 
 TEST_F(HeaderTest, WithoutFirmwareHeaderOnlyTheProductsAreMade) {
@@ -168,8 +166,8 @@ TEST_F(HeaderTest, WithoutFirmwareHeaderOnlyTheProductsAreMade) {
   deliver(flow, Header{.batch = 1, .modeCode = 21, .latitude = 0.5f});
   EXPECT_EQ(obs().headerObserver.headerCount, 0u);
   EXPECT_EQ(destination().size(), 0u);
-  EXPECT_TRUE(obs().values.sarSeen);
-  EXPECT_EQ(obs().values.lastLatitude, 0.5f);
+  EXPECT_TRUE(obs().tracking().sarSeen);
+  EXPECT_EQ(obs().tracking().lastLatitude, 0.5f);
 
   // At the end of the run the pending header is saved like any flow.
   fill(flow, std::vector<uint8_t>(256, 0));
@@ -228,7 +226,7 @@ TEST_F(HeaderTest, FromStandbySavesNothingUntilTheFirstRestart) {
     if (obs().saveFlow(sum)) ++saved;
   }
   EXPECT_EQ(saved, 2u);  // batches 16 and 17
-  EXPECT_FALSE(obs().values.standbyWait);
+  EXPECT_FALSE(obs().tracking().standbyWait);
 }
 
 TEST_F(HeaderTest, BatchStartWithFirmwareHeaderComparesTheFirmwareBatch) {

@@ -95,7 +95,7 @@ TEST_F(HeaderSummaryTest, OneFilePerRunWrittenFromEveryFirmwareHeader) {
   o.headerObserver.firstHeader = true;  // a new source file changes nothing here
   fill(flow, header(4, 904, 0));
   flow.consumer().onFlowComplete(flow);
-  EXPECT_EQ(o.values.summaryValues.timeTag, 904u);
+  EXPECT_EQ(o.headerSummary.latest().timeTag, 904u);
   stop();  // closes the file
   std::string lines = readFile(path("header_in.txt"));
   EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 3);

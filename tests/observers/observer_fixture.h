@@ -15,7 +15,11 @@
 #include <vector>
 
 #include "observers/observers.h"
+#include "postprocess/postprocess.h"
+#include "products/products.h"
+#include "soft/soft.h"
 #include "support/test_support.h"
+#include "video/video.h"
 
 class ObserverTest : public testing::Test {
  protected:
@@ -27,7 +31,7 @@ class ObserverTest : public testing::Test {
     std::filesystem::current_path(dir_);
   }
   void TearDown() override {
-    observers_.reset();
+    stop();
     std::filesystem::current_path(previousDir_);
     std::filesystem::remove_all(dir_);
   }
@@ -36,7 +40,12 @@ class ObserverTest : public testing::Test {
   /// flows, with the destination "out.bin" open.
   Observers& start(bool withDestination = true) {
     observers_.reset();
-    observers_ = std::make_unique<Observers>(settings, table);
+    products_.reset();
+    products_ = std::make_unique<Products>(destinationName, lastSourceName);
+    observers_ = std::make_unique<Observers>(
+        settings, table,
+        ObserverOutputs{output, postProcess, products_->flightTrack, products_->display,
+                        products_->aesaTiming});
     for (auto& flow : table) flow->observer = &observers_->flowObserver;
     if (withDestination) {
       EXPECT_TRUE(observers_->output.open(path("out.bin")));
@@ -44,8 +53,14 @@ class ObserverTest : public testing::Test {
     return *observers_;
   }
   Observers& obs() { return *observers_; }
+  /// The header tracking, as the header observers write it.
+  HeaderTracking& tracking() { return observers_->tracking_; }
   /// Ends the conversion: the observers close their files.
-  void stop() { observers_.reset(); }
+  void stop() {
+    observers_.reset();
+    products_.reset();
+    output.close();
+  }
 
   Flow& addFlow(const char* name, uint32_t base, uint32_t size, uint32_t pingpong = 0,
                 int32_t firmware = 1, uint32_t sourceId = 0x33) {
@@ -105,9 +120,23 @@ class ObserverTest : public testing::Test {
   ObserverSettings settings;
   FlowTable table;
   CapturedMessages messages{0};
+  std::string destinationName = "out.bin";
+  std::string lastSourceName;
+  OutputWriter output;
+  SoftDecoder decoder;
+  PostProcessState postProcess{decoder, lastSourceName};
 
  private:
   std::filesystem::path dir_;
   std::filesystem::path previousDir_;
+  // The products with files of their own, closed by stop() as the end of a run closes them.
+  struct Products {
+    Products(const std::string& destination, const std::string& lastSource)
+        : flightTrack(destination, lastSource), aesaTiming(destination, lastSource) {}
+    FlightTrack flightTrack;
+    AesaTimingAnalysis aesaTiming;
+    Display display;
+  };
+  std::unique_ptr<Products> products_;
   std::unique_ptr<Observers> observers_;
 };

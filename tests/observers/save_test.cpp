@@ -56,7 +56,7 @@ TEST_F(SaveTest, BatchStartHoldsSavingBackUntilTheBatchIsReached) {
   settings.bstart = 100;
   Flow& flow = addFlow("DET", 0x55000000, 0x4000, 0x4000, 1, 0x56);
   start();
-  obs().values.currentHeaderObserver = &obs().softHeaderObserver;
+  ASSERT_EQ(&obs().currentHeader(), &obs().softHeaderObserver);  // without /hfw
   obs().softHeaderObserver.lastBatch = 99;
   fill(flow, pattern(256));
   EXPECT_TRUE(obs().saveFlow(flow));  // not yet saving counts as success
@@ -120,7 +120,7 @@ TEST_F(SaveTest, SarOnlySavesNothingBeforeASarHeader) {
   fill(flow, pattern(256));
   EXPECT_FALSE(obs().saveFlow(flow));
   EXPECT_EQ(count("-I: No SAR... no save\n"), 1u);
-  obs().values.sarSeen = true;
+  tracking().sarSeen = true;
   EXPECT_TRUE(obs().saveFlow(flow));
   EXPECT_EQ(destination().size(), 288u);
 }
@@ -129,7 +129,7 @@ TEST_F(SaveTest, PosbugPutsTheLastLatitudeIntoTheHeaderCopy) {
   settings.posbug = true;
   Flow& soft = addFlow("SOFT", 0xF0000000, 0x1000, 0, 0, 0x53);
   start();
-  obs().values.lastLatitude = 0.75f;
+  tracking().lastLatitude = 0.75f;
   fill(soft, pattern(512));
   putName(soft, "DSPHDRIN");
   soft.dirty = 0;

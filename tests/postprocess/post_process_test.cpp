@@ -436,9 +436,8 @@ TEST_F(HistoryTest, HiddenFatalOpenFailureIsTriedAgainAtEveryCheck) {
 TEST_F(HistoryTest, StandbyFlagIsHandedBackWhenTheTablesEnd) {
   {
     SoftDecoder other;
-    std::unique_ptr<uint8_t[]> copy;
-    uint32_t length = 0;
-    PostProcessState scoped(other, copy, length);
+    std::string lastSource;
+    PostProcessState scoped(other, lastSource);
     scoped.setUpPostProcess(-1);
     Bytes record = softRecord({dspHeaderBlock({}, {{"CMPC", compression(1, 1, 0)}})});
     other.decodeSoftRecord(0x53, "EIF", record.data(), uint32_t(record.size()));

@@ -151,8 +151,12 @@ class PostProcessTest : public ::testing::Test {
   }
 
   void setUp(int32_t level) { state.setUpPostProcess(level); }
-  void decode(const Bytes& record, uint32_t sourceId = 0x53, const char* sourceName = "EIF") {
-    decoder.decodeSoftRecord(sourceId, sourceName, record.data(), uint32_t(record.size()));
+  /// Decodes the record as the save step does: writable, so that /fixhr reaches it.
+  void decode(Bytes& record, uint32_t sourceId = 0x53, const char* sourceName = "EIF") {
+    state.decodeRecord(sourceId, sourceName, std::span<uint8_t>(record));
+  }
+  void decode(Bytes&& record, uint32_t sourceId = 0x53, const char* sourceName = "EIF") {
+    decode(record, sourceId, sourceName);
   }
   void decodeBlocks(const std::vector<Bytes>& sblocks) { decode(softRecord(sblocks)); }
   std::vector<std::string> historyLines() { flush(); return linesOf(dir.file("pp-rec01.dat.txt")); }
@@ -169,9 +173,8 @@ class PostProcessTest : public ::testing::Test {
   std::string previousDir;
   CapturedMessages captured{0};
   SoftDecoder decoder;
-  std::unique_ptr<uint8_t[]> signalCopy;
-  uint32_t signalCopyLength = 0;
-  PostProcessState state{decoder, signalCopy, signalCopyLength};
+  std::string lastSourceName;
+  PostProcessState state{decoder, lastSourceName};
 
  private:
   static void flush() { std::fflush(nullptr); }

@@ -176,12 +176,12 @@ TEST_F(SignalChecksTest, SumIsComparedWithTheLatestFpgaCopy) {
   start(5);
   // 8 x 16 samples after a 40-byte prefix; the copy holds the same words.
   Bytes payload = samples(40 + 512);
-  signalCopy = std::make_unique<uint8_t[]>(4u << 20);
-  signalCopyLength = 512;
+  Bytes copy(512, 0);
   for (uint32_t i = 0; i < 128; ++i) {
     putU32(payload, 40 + 4 * i, i + 1);
-    putU32(signalCopy.get() + 4 * i, i + 1);
+    putU32(copy, 4 * i, i + 1);
   }
+  state.copies().takeSignalCopy(copy);
   signal("SUM", payload);
   EXPECT_THAT(captured.err, Not(HasSubstr("FPGA")));
 
@@ -195,7 +195,8 @@ TEST_F(SignalChecksTest, SumIsComparedWithTheLatestFpgaCopy) {
   EXPECT_EQ(state.corruptedBlocks(), 0u);  // a difference is not damage
 
   captured.err.clear();
-  signalCopyLength = 256;  // half the samples: the buffer still holds the older second half
+  // Half the samples: the buffer still holds the older second half.
+  state.copies().takeSignalCopy(std::span<const uint8_t>(copy).first(256));
   putU32(payload, 40 + 4 * 37, 38);
   putU32(payload, 40 + 4 * 40, 41);
   signal("SUM", payload);
@@ -206,13 +207,14 @@ TEST_F(SignalChecksTest, SumIsComparedWithTheLatestFpgaCopy) {
 
 TEST_F(SignalChecksTest, ComparisonRunsOverTheWholeMatrixPastAShortCopyOrBlock) {
   start(5);
-  signalCopy = std::make_unique<uint8_t[]>(4u << 20);  // a fresh buffer reads 0 past the copy
-  signalCopyLength = 256;
+  Bytes copy(512, 0);
   Bytes payload = samples(40 + 512);
   for (uint32_t i = 0; i < 128; ++i) {
     putU32(payload, 40 + 4 * i, i + 1);
-    if (i < 64) putU32(signalCopy.get() + 4 * i, i + 1);
+    putU32(copy, 4 * i, i + 1);
   }
+  // A fresh buffer reads 0 past the copy.
+  state.copies().takeSignalCopy(std::span<const uint8_t>(copy).first(256));
   signal("SUM", payload);
   EXPECT_THAT(captured.err, HasSubstr("tarsel-E[rec01.dat]: SUM 1010(10): FPGA[8,16] too small "
                                       "256\n"));
@@ -221,8 +223,7 @@ TEST_F(SignalChecksTest, ComparisonRunsOverTheWholeMatrixPastAShortCopyOrBlock) 
 
   // A block that ends inside the matrix: its missing samples read as 0.
   captured.err.clear();
-  signalCopyLength = 512;
-  for (uint32_t i = 0; i < 128; ++i) putU32(signalCopy.get() + 4 * i, i + 1);
+  state.copies().takeSignalCopy(copy);
   payload.resize(40 + 400);
   signal("SUM", payload);
   EXPECT_THAT(captured.err, HasSubstr("tarsel-E[rec01.dat]: SUM 1010(10): FPGA[8,16]->DSP "
@@ -236,10 +237,7 @@ TEST_F(SignalChecksTest, ComparisonOfTinyBlocksStopsWhereNoCopyEverFilledTheBuff
   // block (which took minutes for a few megabytes of such blocks).
   start(5);
   decodeBlocks({dspHeaderBlock({{24, firstBatch}, {26, 4096}, {27, 4096}})});
-  signalCopy = std::make_unique<uint8_t[]>(4u << 20);
-  signalCopyLength = 256;
-  uint32_t filled = 256;
-  state.setSignalCopyFilled(&filled);
+  state.copies().takeSignalCopy(Bytes(256, 0));
   std::vector<Bytes> blocks(20000, soft_test::sblock("SUM", {}, Words{.w10 = firstBatch}));
   captured.err.clear();
   auto start = std::chrono::steady_clock::now();
@@ -261,8 +259,7 @@ TEST_F(SignalChecksTest, DamagedRecordsAreReadOnlyWithinTheirBlocks) {
   // Run under the sanitizers: any read past a block or a buffer shows there.
   start(21);
   msg::set_threshold(8);  // thousands of findings; only the reads matter here
-  signalCopy = std::make_unique<uint8_t[]>(4u << 20);
-  signalCopyLength = 600;
+  state.copies().takeSignalCopy(Bytes(600, 0));
   Bytes rx(4260, 0x5A), tx(8224, 0x5A), sum = samples(700);
   embedBlock(sum, 600, "CDPSTS", 3);
   Bytes record = softRecord(

@@ -1,4 +1,4 @@
-#include "driver/conversion.h"
+#include "driver/scanner.h"
 
 #include <algorithm>
 #include <array>
@@ -20,15 +20,17 @@ unsigned long long asHex(uint64_t v) { return static_cast<unsigned long long>(v)
 
 }  // namespace
 
-Conversion::Conversion(const RunSettings& settings, FlowTable& table, Observers& observers,
-                       SourceSequence& sources, std::atomic<bool>& stopRequested)
+BlockScanner::BlockScanner(const RunSettings& settings, FlowTable& table, Observers& observers,
+                           SourceSequence& sources, PostProcessState& postProcess,
+                           std::atomic<bool>& stopRequested)
     : settings_(settings),
       table_(table),
       observers_(observers),
       sources_(sources),
-      stopRequested_(stopRequested) {}
+      stopRequested_(stopRequested),
+      postProcess_(postProcess) {}
 
-int Conversion::runConversion() {
+int BlockScanner::runConversion() {
   try {
     index_.rebuild(table_);
     while (scanOne() == Step::next) {
@@ -46,7 +48,7 @@ int Conversion::runConversion() {
 
 // The destination keeps the whole records written so far: it is closed before the F message
 // ends the program; when F messages are hidden the scan ends and the end of run follows.
-void Conversion::outOfMemory(const char* format, ...) {
+void BlockScanner::outOfMemory(const char* format, ...) {
   memoryExhausted_ = true;
   observers_.output.close();
   char what[160];
@@ -59,7 +61,7 @@ void Conversion::outOfMemory(const char* format, ...) {
 
 // Every read sets the block position first, so messages name where the read began; a read
 // that the end of a file cuts short continues in the next file of the sequence.
-bool Conversion::readWithContinuation(uint8_t* buffer, uint32_t n) {
+bool BlockScanner::readWithContinuation(uint8_t* buffer, uint32_t n) {
   SourceFile& file = sources_.file();
   blockPos_ = file.position();
   msg::set_context_number(static_cast<long long>(blockPos_));
@@ -76,12 +78,11 @@ bool Conversion::readWithContinuation(uint8_t* buffer, uint32_t n) {
   return true;
 }
 
-Conversion::Step Conversion::scanOne() {
+BlockScanner::Step BlockScanner::scanOne() {
   if (!sources_.isOpen() || memoryExhausted_) return Step::stop;
   if (!readWithContinuation(header_, blockHeaderSize)) return Step::stop;
   if (stopRequested_.load()) return Step::stop;
-  HeaderObserver* header = observers_.values.currentHeaderObserver;
-  if (!header) header = &observers_.headerObserver;
+  HeaderObserver* header = &observers_.currentHeader();
   bool marked = std::memcmp(header_ + 10, blockMarker, sizeof blockMarker) == 0;
   if (settings_.fastDateFix) {
     // Each file is read only until its first header time is known.
@@ -108,7 +109,7 @@ Conversion::Step Conversion::scanOne() {
 
 // Before the first block, stray bytes are skipped forward 16 at a time. Later, a bad header
 // means a truncated block swallowed the start of this one: walk back 16 bytes at a time to find it.
-Conversion::Step Conversion::onBadHeader() {
+BlockScanner::Step BlockScanner::onBadHeader() {
   if (searching_) {
     if (!leadingWarned_) {
       msg::info("leading incomplete block");
@@ -144,7 +145,7 @@ Conversion::Step Conversion::onBadHeader() {
 
 // The walk back found nothing: search forward, from one byte after the first bad header of
 // the series, for the next 16 bytes that end in the block marker, on into the following files.
-Conversion::Step Conversion::resynchronise() {
+BlockScanner::Step BlockScanner::resynchronise() {
   constexpr size_t markerAt = blockHeaderSize - sizeof blockMarker;
   uint64_t from = firstBadPos_ + 1;
   // File position 0 of the current file counted from the first bad header (modulo 2^64, so
@@ -193,7 +194,7 @@ Conversion::Step Conversion::resynchronise() {
 // Whether a header begins in `tail` (the last bytes of the previous file, from `tailStart`)
 // and ends at the start of the current file; if so it is read into header_ and `found` is its
 // position in the previous file.
-bool Conversion::headerStraddles(const uint8_t* tail, size_t tailLength, uint64_t tailStart,
+bool BlockScanner::headerStraddles(const uint8_t* tail, size_t tailLength, uint64_t tailStart,
                                  uint64_t& found) {
   uint8_t joined[2 * blockHeaderSize] = {};
   std::memcpy(joined, tail, tailLength);
@@ -213,14 +214,14 @@ bool Conversion::headerStraddles(const uint8_t* tail, size_t tailLength, uint64_
 
 // Each clone has storage of the flow's full size; damaged source bytes could otherwise clone
 // every flow for each of 255 sources (gigabytes). Blocks of further sources count as unrecognised.
-bool Conversion::canClone(const Flow& templateFlow) const {
+bool BlockScanner::canClone(const Flow& templateFlow) const {
   auto sameFlow = [&](const std::unique_ptr<Flow>& f) {
     return f->name == templateFlow.name && f->base == templateFlow.base;
   };
   return size_t(std::count_if(table_.begin(), table_.end(), sameFlow)) < maxFlowSources;
 }
 
-Flow* Conversion::cloneFlow(const Flow& templateFlow, uint32_t sourceId, uint32_t address) {
+Flow* BlockScanner::cloneFlow(const Flow& templateFlow, uint32_t sourceId, uint32_t address) {
   auto clone = std::make_unique<Flow>();
   clone->firmware = templateFlow.firmware;
   clone->name = templateFlow.name;
@@ -236,7 +237,7 @@ Flow* Conversion::cloneFlow(const Flow& templateFlow, uint32_t sourceId, uint32_
   return table_.back().get();
 }
 
-void Conversion::dispatch(uint32_t address, uint8_t sourceTag, uint8_t sourceId) {
+void BlockScanner::dispatch(uint32_t address, uint8_t sourceTag, uint8_t sourceId) {
   FlowMatch match = index_.find(address, sourceId);
   Flow* flow = match.flow;
   if (!flow && match.templateFlow && canClone(*match.templateFlow))
@@ -286,7 +287,7 @@ void Conversion::dispatch(uint32_t address, uint8_t sourceTag, uint8_t sourceId)
 
 // Storage comes with a flow's first block. Without memory the run cannot go on: the
 // destination is closed with the records it holds, then the failure is reported.
-bool Conversion::allocateFlow(Flow& f) {
+bool BlockScanner::allocateFlow(Flow& f) {
   try {
     f.allocate();
     return true;
@@ -298,7 +299,7 @@ bool Conversion::allocateFlow(Flow& f) {
 
 // The pending cycle is judged when the next one begins: complete only if every block up to
 // the highest one seen arrived.
-void Conversion::closeCycle(Flow& f) {
+void BlockScanner::closeCycle(Flow& f) {
   uint32_t expected = f.extent / blockDataSize;
   if (expected == 0) {
     f.arrivedBlocks = 0;
@@ -314,7 +315,7 @@ void Conversion::closeCycle(Flow& f) {
   f.reset();
 }
 
-void Conversion::endOfRun() {
+void BlockScanner::endOfRun() {
   msg::set_context(nullptr);
   for (size_t i = 0; i < table_.size(); ++i) {
     Flow& f = *table_[i];
@@ -335,7 +336,7 @@ void Conversion::endOfRun() {
     for (const auto& [address, count] : unrecognizedAddresses_)
       msg::warning("  @%0X: %u", address, count);
   }
-  if (postProcess_) postProcess_->reportPostProcess();
+  postProcess_.reportPostProcess();
   printStatistics(outputSize);
   observers_.display.display_finish();
   observers_.flightTrack.trackClose();
@@ -343,9 +344,8 @@ void Conversion::endOfRun() {
   unrecognizedAddresses_.clear();
 }
 
-void Conversion::printStatistics(uint64_t outputSize) {
-  const HeaderObserver* h = observers_.values.currentHeaderObserver;
-  if (!h) h = &observers_.headerObserver;
+void BlockScanner::printStatistics(uint64_t outputSize) {
+  const HeaderObserver* h = &observers_.currentHeader();
   double in = static_cast<double>(sources_.inputTotal()) / 1048576.0;
   double out = static_cast<double>(outputSize) / 1048576.0;
   uint32_t duration = h->lastSecs - h->firstSecs;

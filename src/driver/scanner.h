@@ -1,4 +1,4 @@
-// The conversion run: the block scanner, the dispatch of blocks into flows and the end of run.
+// The block scanner, the dispatch of blocks into flows and the end of run.
 #pragma once
 
 #include <atomic>
@@ -25,17 +25,16 @@ struct RunSettings {
   bool fastDateFix = false;   // /fixdate with /analyze
 };
 
-/// One scan over a source sequence, from the first block to the closing statistics.
-class Conversion {
+/// The block scanner: one scan over a source sequence, from the first block to the closing statistics.
+class BlockScanner {
  public:
-  Conversion(const RunSettings& settings, FlowTable& table, Observers& observers,
-             SourceSequence& sources, std::atomic<bool>& stopRequested);
+  BlockScanner(const RunSettings& settings, FlowTable& table, Observers& observers,
+               SourceSequence& sources, PostProcessState& postProcess,
+               std::atomic<bool>& stopRequested);
   /// Runs the scan and the end of run; answers the exit status 0.
   int runConversion();
 
   uint32_t blockCounter() const { return blockCounter_; }
-  /// The post-process tables whose report the end of run prints (null: none).
-  void setPostProcess(PostProcessState* postProcess) { postProcess_ = postProcess; }
 
  private:
   enum class Step { next, stop, resynchronised };
@@ -58,7 +57,7 @@ class Conversion {
   Observers& observers_;
   SourceSequence& sources_;
   std::atomic<bool>& stopRequested_;
-  PostProcessState* postProcess_ = nullptr;
+  PostProcessState& postProcess_;
   FlowIndex index_;
   uint64_t blockPos_ = 0;
   uint64_t firstBadPos_ = 0;  // the first bad header of the current series
