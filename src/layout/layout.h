@@ -83,7 +83,7 @@ struct Flow {
   /// std::bad_alloc when memory runs out.
   void allocate();
   /// The bytes `allocate` takes for storage.
-  std::size_t storageBytes() const { return std::size_t{size} + 2 * flowHeadroom; }
+  std::size_t storageBytes() const { return std::size_t{size} + 2 * std::size_t{flowHeadroom}; }
   /// Stores one block at `index` (at most maxBlock) of an allocated flow.
   void store(uint32_t index, const uint8_t* block);
   /// Distinct blocks of the pending cycle below its extent.

@@ -2,6 +2,7 @@
 #include <cinttypes>
 #include <cstring>
 
+#include "format/format.h"
 #include "records/records.h"
 
 namespace records {
@@ -12,15 +13,6 @@ namespace {
 constexpr std::size_t largeRead = 1u << 20;
 constexpr std::size_t smallRead = 8u << 10;
 constexpr std::uint64_t largeRecords = 4u << 10;
-
-std::uint32_t u32At(const std::uint8_t* p) {
-  return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
-         std::uint32_t(p[3]) << 24;
-}
-
-void putU32(std::uint8_t* p, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) p[i] = std::uint8_t(value >> (8 * i));
-}
 
 bool allBytes(const std::uint8_t* p, std::size_t n, std::uint8_t value) {
   return std::all_of(p, p + n, [value](std::uint8_t b) { return b == value; });
@@ -35,26 +27,23 @@ std::string format(const char* text, std::uint64_t a, std::uint64_t b = 0) {
 }  // namespace
 
 bool decodeHeader(const std::uint8_t* bytes, std::uint64_t offset, Record& record) {
-  if (!allBytes(bytes, 8, recordMarkerByte)) return false;
-  const char* name = reinterpret_cast<const char*>(bytes + 8);
-  record.name.assign(name, strnlen(name, 8));
-  record.length = u32At(bytes + 20);
-  record.source = bytes[24];
-  record.tag = bytes[25];
+  auto header = ::format::RecordHeader::parse({bytes, ::format::RecordHeader::size});
+  if (!header.hasMarker()) return false;
+  record.name.assign(header.nameText());
+  record.length = header.length;
+  record.source = header.sourceId;
+  record.tag = header.sourceTag;
   record.offset = offset;
-  record.endFieldMatches = u32At(bytes + 16) == std::uint32_t(offset + record.length + 4);
+  record.endFieldMatches =
+      header.end == ::format::RecordHeader::forRecord("", offset, header.length, 0, 0).end;
   return true;
 }
 
 void encodeHeader(std::uint8_t* bytes, const std::string& name, std::uint8_t source,
                   std::uint8_t tag, std::uint32_t length, std::uint64_t offset) {
-  std::memset(bytes, 0, headerSize);
-  std::memset(bytes, recordMarkerByte, 8);
-  std::memcpy(bytes + 8, name.data(), std::min<std::size_t>(name.size(), 8));
-  putU32(bytes + 16, std::uint32_t(offset + length + 4));
-  putU32(bytes + 20, length);
-  bytes[24] = source;
-  bytes[25] = tag;
+  ::format::RecordHeader::forRecord(name, offset, length, source, tag)
+      .write(std::span<std::uint8_t, ::format::RecordHeader::size>(bytes,
+                                                                  ::format::RecordHeader::size));
 }
 
 const char* sourceName(std::uint8_t source) {

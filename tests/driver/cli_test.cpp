@@ -276,7 +276,7 @@ TEST_P(LayoutFile, OtherThanASmallRegularFileIsRefused) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, LayoutFile, ::testing::ValuesIn(refusedLayouts),
-                         [](const ::testing::TestParamInfo<RefusedLayout>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<RefusedLayout>& param) { return std::string(param.param.name); });
 
 // A layout may name flows far larger than memory; only the ones the recording uses take any.
 TEST_F(Program, MemoryFollowsTheFlowsARecordingUses) {

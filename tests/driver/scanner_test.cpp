@@ -341,8 +341,8 @@ TEST_P(Resynchronisation, KeepsEveryCycleTheDamageDidNotTouch) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Damages, Resynchronisation, ::testing::ValuesIn(damages),
-                         [](const ::testing::TestParamInfo<Damage>& info) {
-                           std::string name = info.param.name;
+                         [](const ::testing::TestParamInfo<Damage>& param) {
+                           std::string name = param.param.name;
                            for (char& c : name)
                              if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
                            return name;

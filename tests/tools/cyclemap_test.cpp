@@ -62,7 +62,7 @@ INSTANTIATE_TEST_SUITE_P(
                       MapCase{"RepeatedBlock", {"fault", "duplicated-block:flow=F-SUM,at=2,block=1"}},
                       MapCase{"SecondSource", {"fault", "second-source:flow=F-HDR,at=1,source=V"}},
                       MapCase{"LeftOutBlock", {"fault", "missing-block:flow=F-DAZ,at=3,block=2"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& param) { return std::string(param.param.name); });
 
 TEST(SynthCycleMapFlags, ACycleWithALeftOutBlockIsIncompleteAndNoMapMeansNoRecords) {
   TempDir dir;
