@@ -289,9 +289,6 @@ void QuillLoggerCmdio::vlog(int level, const char* format, va_list args) {
 
 namespace {
 QuillLogger* installedLogger = nullptr;
-FILE* historySink = nullptr;
-FILE* aesaSink = nullptr;
-int sinkMask = 15;  // both files, until the report narrows it while printing a line
 }  // namespace
 
 QuillLogger& base_logger() {
@@ -306,26 +303,6 @@ QuillLoggerCmdio& cmdio_logger() {
 
 QuillLogger& current_logger() { return installedLogger ? *installedLogger : base_logger(); }
 void install_logger(QuillLogger* logger) { installedLogger = logger; }
-
-void pp_set_files(FILE* history, FILE* aesa) {
-  historySink = history;
-  aesaSink = aesa;
-}
-void pp_set_mask(int mask) { sinkMask = mask; }
-int pp_mask() { return sinkMask; }
-
-void pp_printf(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  if ((sinkMask & 1) && historySink) {
-    va_list copy;
-    va_copy(copy, args);
-    std::vfprintf(historySink, format, copy);
-    va_end(copy);
-  }
-  if ((sinkMask & 2) && aesaSink) std::vfprintf(aesaSink, format, args);
-  va_end(args);
-}
 
 // ---- batch timer ----
 

@@ -106,13 +106,6 @@ void install_logger(QuillLogger* logger);
 QuillLogger& base_logger();
 QuillLoggerCmdio& cmdio_logger();
 
-/// The two-file writer of the post-processing report: bit 0 of the mask writes into the
-/// history file, bit 1 into the AESA file; a sink that is not open is skipped.
-void pp_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void pp_set_files(FILE* history, FILE* aesa);
-void pp_set_mask(int mask);
-int pp_mask();
-
 /// Starts the batch-timer thread on the named semaphore "QUILL_TM_BATCH" once; it only
 /// consumes signals and never holds up the end of the process.
 void start_batch_timer();

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "commandline/messages.h"
+#include "postprocess/history_files.h"
 
 ItemBase::ItemBase(HistoryItems& list, const char* name, bool trackChanges)
     : ItemBase(list, name, nullptr, 0, trackChanges) {}
@@ -19,9 +20,9 @@ bool ItemBase::reportChange() {
   return true;
 }
 
-void ItemBase::printCell() {
-  printValue();
-  pp_printf(";");
+void ItemBase::printCell(HistoryFiles& files) {
+  printValue(files);
+  pp_printf(files, ";");
 }
 
 namespace {
@@ -44,8 +45,8 @@ bool Item<T>::isChanged() const {
 }
 
 template <typename T>
-void Item<T>::printValue() {
-  pp_printf(format(), formatArgument(value_));
+void Item<T>::printValue(HistoryFiles& files) {
+  pp_printf(files, format(), formatArgument(value_));
 }
 
 template <typename T>

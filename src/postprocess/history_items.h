@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "postprocess/history_files.h"
+
 class ItemBase;
 
 /// The ordered list of history items; items append themselves at construction, and the list
@@ -43,9 +45,9 @@ class ItemBase {
   /// When changed, logs "Changed: <name> = <value text>" at logger level 5; answers isChanged.
   virtual bool reportChange();
   /// The value cell followed by ";".
-  virtual void printCell();
+  virtual void printCell(HistoryFiles& files);
   /// The value cell through pp_printf with the item's format (nothing for a plain column).
-  virtual void printValue() {}
+  virtual void printValue(HistoryFiles& /*files*/) {}
   /// The value formatted like its cell, in a buffer shared by every item of the same value type
   /// (valid until the next valueText of such an item); "?" for a plain column.
   virtual const char* valueText() { return "?"; }
@@ -77,7 +79,7 @@ class Item : public ItemBase {
  public:
   bool isChanged() const override;
   void commit() override { previous_ = value_; }
-  void printValue() override;
+  void printValue(HistoryFiles& files) override;
   const char* valueText() override;
   /// Replaces the current value.
   virtual void set(T value) { value_ = std::move(value); }

@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr int historySink = 1, aesaSink = 2, bothSinks = 15;
 constexpr uint64_t ticksPerSecond = 15625;  // "TTAG" counts 64-microsecond ticks
 constexpr uint32_t commandGroups = 4;       // the AESA file shows exactly this many commands
 constexpr uint32_t responseGroups = 16;     // and at most this many responses
@@ -18,13 +17,13 @@ constexpr uint32_t responseGroups = 16;     // and at most this many responses
 const char* const messageCell = "0x%.2X;%u;%3u;%4d;%-12.12s;";
 const char* const emptyCommandGroup = "0x%.2X;%u;%3u;%4d;%-12.12s;>;";
 
-void printBeam(const AesaBeam& b) {
-  pp_printf("%d;", static_cast<int>(b.field1));
-  pp_printf("%6u;%6u;", b.field2, b.field3);
-  pp_printf("%9.6f;%9.6f;%9.6f;%9.6f;", b.field4, b.field5, b.field6, b.field7);
-  pp_printf("%6u;%3u;%6u;%3u;", b.field8, b.field9, b.field10, b.field11);
-  pp_printf("%9.6f;%9.6f;", b.field12, b.field13);
-  pp_printf("%6u;%3u;%6u;%3u;", b.field14, b.field15, b.field16, b.field17);
+void printBeam(HistoryFiles& files, const AesaBeam& b) {
+  pp_printf(files, "%d;", static_cast<int>(b.field1));
+  pp_printf(files, "%6u;%6u;", b.field2, b.field3);
+  pp_printf(files, "%9.6f;%9.6f;%9.6f;%9.6f;", b.field4, b.field5, b.field6, b.field7);
+  pp_printf(files, "%6u;%3u;%6u;%3u;", b.field8, b.field9, b.field10, b.field11);
+  pp_printf(files, "%9.6f;%9.6f;", b.field12, b.field13);
+  pp_printf(files, "%6u;%3u;%6u;%3u;", b.field14, b.field15, b.field16, b.field17);
 }
 
 }  // namespace
@@ -41,30 +40,29 @@ bool PostProcessState::openHistoryFiles() {
   if (level_ < 0) return false;
   historyContext_ = sourceText();
   std::string historyName = "pp-" + historyContext_ + ".txt";
-  historyFile_ = std::fopen(historyName.c_str(), "w");
-  if (historyFile_ == nullptr) {
+  if (!historyFiles_.openHistory(historyName)) {
     msg::fatalSysError("PP history file %s", historyName.c_str());
     return false;
   }
   historyFileName_ = historyName;
   std::string aesaName = "pp-aesa-" + historyContext_ + ".txt";
-  aesaFile_ = std::fopen(aesaName.c_str(), "w");
-  if (aesaFile_ == nullptr) msg::fatalSysError("PP: AESA file %s", aesaName.c_str());
-  pp_set_files(historyFile_, aesaFile_);
-  pp_set_mask(bothSinks);
-  pp_printf("%-48.48s;", "file");
+  if (!historyFiles_.openAesa(aesaName)) {
+    msg::fatalSysError("PP: AESA file %s", aesaName.c_str());
+  }
+  historyFiles_.setMask(HistoryFiles::bothSinks);
+  pp_printf(historyFiles_, "%-48.48s;", "file");
   for (ItemBase* item : historyItems_) {
     if (item == &aesaBreak_) continue;
-    pp_printf("%-*.*s;", item->width(), item->width(), item->name());
+    pp_printf(historyFiles_, "%-*.*s;", item->width(), item->width(), item->name());
   }
-  pp_printf("-\n");
-  std::fflush(historyFile_);
+  pp_printf(historyFiles_, "-\n");
+  historyFiles_.flushHistory();
   return true;
 }
 
 void PostProcessState::emitHistoryLine() {
-  if (historyFile_ == nullptr && !openHistoryFiles()) return;
-  pp_set_mask(bothSinks);
+  if (!historyFiles_.historyOpen() && !openHistoryFiles()) return;
+  historyFiles_.setMask(HistoryFiles::bothSinks);
   // Only the first changed column is reported; the line then commits the others as well.
   bool changed = std::any_of(historyItems_.begin(), historyItems_.end(),
                              [](ItemBase* item) { return item->reportChange(); });
@@ -84,22 +82,22 @@ bool PostProcessState::periodicLineDue() {
 }
 
 void PostProcessState::printHistoryLine() {
-  pp_printf("%-48.48s;", sourceText());
+  pp_printf(historyFiles_, "%-48.48s;", sourceText());
   for (ItemBase* item : historyItems_) {
     if (item == &aesaBreak_) {
       // The AESA file ends its cells here with the detail; the history file goes on alone.
-      pp_set_mask(aesaSink);
+      historyFiles_.setMask(HistoryFiles::aesaSink);
       printAesaDetail();
       txPending_ = 0;
       rxPending_ = 0;
-      pp_set_mask(historySink);
+      historyFiles_.setMask(HistoryFiles::historySink);
       continue;
     }
-    item->printCell();
+    item->printCell(historyFiles_);
     item->commit();
   }
-  pp_set_mask(bothSinks);
-  pp_printf("0\n");
+  historyFiles_.setMask(HistoryFiles::bothSinks);
+  pp_printf(historyFiles_, "0\n");
 }
 
 void PostProcessState::printAesaDetail() {
@@ -109,31 +107,31 @@ void PostProcessState::printAesaDetail() {
 
 void PostProcessState::printCommandGroups() {
   const auto& commands = txState_.commands;
-  pp_printf(">>>%3d;", static_cast<int>(txState_.count()));
+  pp_printf(historyFiles_, ">>>%3d;", static_cast<int>(txState_.count()));
   for (uint32_t i = 0; i < commandGroups; ++i) {
     if (i >= commands.size()) {
-      pp_printf(emptyCommandGroup, 0u, 0u, 0u, 0, "");
+      pp_printf(historyFiles_, emptyCommandGroup, 0u, 0u, 0u, 0, "");
       continue;
     }
     const AesaCommand& c = commands[i];
-    pp_printf(messageCell, c.code, c.flag, c.value, 0, c.name);
-    if (c.hasBeam) printBeam(c.beam);
-    pp_printf(">;");
+    pp_printf(historyFiles_, messageCell, c.code, c.flag, c.value, 0, c.name);
+    if (c.hasBeam) printBeam(historyFiles_, c.beam);
+    pp_printf(historyFiles_, ">;");
   }
 }
 
 void PostProcessState::printResponses() {
   const auto& responses = rxState_.responses;
-  pp_printf("<<<%3d;", static_cast<int>(rxState_.count()));
+  pp_printf(historyFiles_, "<<<%3d;", static_cast<int>(rxState_.count()));
   std::size_t shown = std::min<std::size_t>(responses.size(), responseGroups);
   for (std::size_t i = 0; i < shown; ++i) {
     const AesaResponse& r = responses[i];
-    pp_printf(messageCell, r.code, r.flag, r.value, r.errorKind, r.name);
+    pp_printf(historyFiles_, messageCell, r.code, r.flag, r.value, r.errorKind, r.name);
     if (r.hasStatus) {
-      pp_printf("%2.2X;%2.2X;%2.2X;", r.status & 0xFF, (r.status >> 8) & 0xFF,
-                (r.status >> 16) & 0xFF);
-      pp_printf("%d;", static_cast<int>(static_cast<int8_t>(r.status >> 24)));
+      pp_printf(historyFiles_, "%2.2X;%2.2X;%2.2X;", r.status & 0xFF,
+                (r.status >> 8) & 0xFF, (r.status >> 16) & 0xFF);
+      pp_printf(historyFiles_, "%d;", static_cast<int>(static_cast<int8_t>(r.status >> 24)));
     }
   }
-  pp_printf("<;");
+  pp_printf(historyFiles_, "<;");
 }

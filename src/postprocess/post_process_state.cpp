@@ -79,9 +79,6 @@ PostProcessState::PostProcessState(SoftDecoder& decoder, const std::string& last
 
 PostProcessState::~PostProcessState() {
   cmdio_logger().setStandbyFlag(nullptr);
-  if (historyFile_ || aesaFile_) pp_set_files(nullptr, nullptr);
-  if (historyFile_) std::fclose(historyFile_);
-  if (aesaFile_) std::fclose(aesaFile_);
 }
 
 void PostProcessState::setUpPostProcess(int32_t level) {

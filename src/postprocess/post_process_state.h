@@ -13,6 +13,7 @@
 
 #include "postprocess/aesa_catalogue.h"
 #include "postprocess/flow_copies.h"
+#include "postprocess/history_files.h"
 #include "postprocess/history_items.h"
 #include "soft/soft.h"
 
@@ -157,8 +158,7 @@ class PostProcessState {
   uint32_t lastPeriodicTag_ = 0;
   uint32_t lastPeriodicTime_ = 0;
 
-  FILE* historyFile_ = nullptr;
-  FILE* aesaFile_ = nullptr;
+  HistoryFiles historyFiles_;
   std::string historyContext_;
   std::string historyFileName_;
 

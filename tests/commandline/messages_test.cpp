@@ -157,28 +157,3 @@ TEST_F(Messages, CmdioLoggerCutsLongTextAt2048Bytes) {
   install_logger(nullptr);
   EXPECT_EQ(captured.err, "tarsel-S: PP: " + std::string(2047, 'x') + "\n");
 }
-
-TEST(TwoFileWriter, WritesIntoTheSinksOfTheMask) {
-  EXPECT_EQ(pp_mask(), 15);  // both files at start
-  FILE* history = std::tmpfile();
-  FILE* aesa = std::tmpfile();
-  pp_set_files(history, aesa);
-  pp_set_mask(1);
-  pp_printf("a%d;", 1);
-  pp_set_mask(3);
-  pp_printf("b%d;", 2);
-  pp_set_mask(2);
-  pp_printf("c;");
-  pp_set_files(nullptr, nullptr);
-  pp_printf("nowhere");
-  pp_set_mask(15);
-  auto contents = [](FILE* f) {
-    std::rewind(f);
-    char buffer[64] = {};
-    size_t n = std::fread(buffer, 1, sizeof buffer - 1, f);
-    std::fclose(f);
-    return std::string(buffer, n);
-  };
-  EXPECT_EQ(contents(history), "a1;b2;");
-  EXPECT_EQ(contents(aesa), "b2;c;");
-}

@@ -12,18 +12,9 @@
 namespace {
 
 // The two history files as temporary files; reads back what pp_printf wrote into each.
-class HistoryFiles {
+class TemporaryHistory {
  public:
-  HistoryFiles() : history_(std::tmpfile()), aesa_(std::tmpfile()) {
-    pp_set_files(history_, aesa_);
-    pp_set_mask(15);
-  }
-  ~HistoryFiles() {
-    pp_set_files(nullptr, nullptr);
-    pp_set_mask(15);
-    std::fclose(history_);
-    std::fclose(aesa_);
-  }
+  TemporaryHistory() : history_(std::tmpfile()), aesa_(std::tmpfile()), files(history_, aesa_) {}
   std::string history() { return contents(history_); }
   std::string aesa() { return contents(aesa_); }
 
@@ -37,12 +28,15 @@ class HistoryFiles {
   }
   FILE* history_;
   FILE* aesa_;
+
+ public:
+  HistoryFiles files;  // closes both
 };
 
 std::string cell(ItemBase& item) {
-  HistoryFiles files;
-  item.printCell();
-  return files.history();
+  TemporaryHistory temporary;
+  item.printCell(temporary.files);
+  return temporary.history();
 }
 
 class HistoryItemsTest : public ::testing::Test {
@@ -128,20 +122,20 @@ TEST_F(HistoryItemsTest, CellsGoOnlyToTheFilesSelectedByTheMask) {
   ItemUIntSmall rad(list, "Rad", false);
   rad.set(3);
   {
-    HistoryFiles files;
-    pp_set_mask(1);
-    rad.printCell();
-    pp_set_mask(2);
+    TemporaryHistory temporary;
+    temporary.files.setMask(1);
+    rad.printCell(temporary.files);
+    temporary.files.setMask(2);
     rad.set(4);
-    rad.printCell();
-    pp_set_mask(0);
-    rad.printCell();
-    EXPECT_EQ(files.history(), "   3;");
-    EXPECT_EQ(files.aesa(), "   4;");
+    rad.printCell(temporary.files);
+    temporary.files.setMask(0);
+    rad.printCell(temporary.files);
+    EXPECT_EQ(temporary.history(), "   3;");
+    EXPECT_EQ(temporary.aesa(), "   4;");
   }
   // Before the files are open nothing is written anywhere and nothing fails.
-  pp_set_files(nullptr, nullptr);
-  rad.printCell();
+  HistoryFiles closed;
+  rad.printCell(closed);
   EXPECT_EQ(captured.all, "");
 }
 
