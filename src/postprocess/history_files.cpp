@@ -24,7 +24,8 @@ void HistoryFiles::vprint(const char* format, va_list args) {
   if ((mask_ & aesaSink) && aesa_) std::vfprintf(aesa_, format, args);
 }
 
-void pp_printf(HistoryFiles& files, const char* format, ...) {  // NOLINT(readability-identifier-naming)
+// NOLINTNEXTLINE(readability-identifier-naming)
+void pp_printf(HistoryFiles& files, const char* format, ...) {
   va_list args;
   va_start(args, format);
   files.vprint(format, args);
