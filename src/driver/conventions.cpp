@@ -70,6 +70,7 @@ constexpr const char help[] =
     "  /sar    /sar            -            off         save only SAR\n"
     "  /vst    /videosubtitle  -            off         Add AVi subtitles (accepted, no effect)\n"
     "  /b      /bstart         =N           0           start batch to save\n"
+    "  /report /report         =FILE        none        write a JSON run report (docs/run-report.md)\n"
     "\n"
     "Engine qualifiers (after \"//\"): //v more messages, //q fewer, //d debug messages,\n"
     "//? help, //h full help, //V version banner, //w and //e mask warnings or errors in the\n"
@@ -130,3 +131,5 @@ int answerLinuxOptions(int argc, char** argv) {
   }
   return -1;
 }
+
+const char* projectVersion() { return TARSEL_VERSION; }

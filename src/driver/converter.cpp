@@ -1,5 +1,6 @@
 #include "driver/converter.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -50,6 +51,16 @@ const char* Converter::loadLayout() {
 void Converter::openSources() {
   sources_.prepareSources();
   sources_.openFirstSource();
+  if (report_.enabled()) {
+    report_.setVersion(settings_.version);
+    report_.setDestinationName(settings_.sources.analyze ? std::string() : destinationName_);
+    // An F message from here on still leaves a report behind.
+    msg::setExitHandler([this](int status) {
+      if (status != 0) report_.setStop(RunReport::Stop::fatal);
+      writeReport(status);
+      std::exit(status);
+    });
+  }
   if (!settings_.sources.analyze && !output_.open(destinationName_))
     msg::fatalSysError("opening file %s", destinationName_.c_str());
   msg::summaryLine("Destination: %s", destinationName_.c_str());
@@ -62,6 +73,15 @@ int Converter::run() {
   if (settings_.frameRate) display_.display_set_frame_rate(*settings_.frameRate);
   postProcess_.setUpPostProcess(settings_.observers.postProcessLevel);
   if (settings_.fixSarHeaders) postProcess_.setFixSarHeaders(true);
-  BlockScanner scanner(settings_.run, table_, observers_, sources_, postProcess_, stopRequested_);
-  return scanner.runConversion();
+  BlockScanner scanner(settings_.run, table_, observers_, sources_, postProcess_, stopRequested_,
+                       report_);
+  int status = scanner.runConversion();
+  writeReport(status);
+  return status;
+}
+
+void Converter::writeReport(int exitStatus) {
+  if (!report_.enabled()) return;
+  for (const auto& [name, bytes] : sources_.openedFiles()) report_.addSource(name, bytes);
+  if (!report_.write(exitStatus)) msg::error("cannot write report %s", settings_.reportPath.c_str());
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/run_report.h"
 #include "driver/scanner.h"
 #include "driver/source_sequence.h"
 #include "layout/layout.h"
@@ -28,6 +29,8 @@ struct ConverterSettings {
   std::optional<uint32_t> rows, cols;   // /rows, /cols
   std::optional<int32_t> frameRate;     // /videoframe
   bool fixSarHeaders = false;           // /fixhr
+  std::string reportPath;               // /report, empty without
+  std::string version;                  // shown in the run report
 };
 
 /// One conversion, from loading the layout to the closing statistics. Owns every part of the
@@ -47,6 +50,9 @@ class Converter {
   int run();
 
   const ConverterSettings& settings() const { return settings_; }
+  /// Completes and writes the run report (nothing without /report) with the exit status.
+  void writeReport(int exitStatus);
+  RunReport& report() { return report_; }
 
  private:
   ConverterSettings settings_;
@@ -66,6 +72,7 @@ class Converter {
                        ObserverOutputs{output_, postProcess_, flightTrack_, display_, aesaTiming_}};
   SourceSequence sources_{settings_.sources, display_, observers_.currentHeader(),
                           lastSourceName_};
+  RunReport report_{settings_.reportPath};
 };
 
 /// The built-in layout text in a buffer the loader may write into.

@@ -52,6 +52,8 @@ struct ConverterQualifiers {
   zor::cmdopt_qualifier sar{"sar", "sar", "save only SAR"};
   zor::cmdopt_qualifier videosubtitle{"vst", "videosubtitle", "Add AVi subtitles"};
   zor::cmdopt_uint bstart{"b", "bstart", "start batch to save"};
+  // Ours, after the qualifiers above so their usage text stays as it is.
+  zor::cmdopt_text report{"report", "report", "write a JSON run report", false, zor::required};
 };
 
 /// The converter's option set: its own version banner and usage with the change list.

@@ -12,3 +12,6 @@ int answerLinuxOptions(int argc, char** argv);
 
 /// The built-in layout text in the form of a layout file, one item per line.
 std::string layoutFileText(const char* builtIn);
+
+/// The project's version, as `tarsel --version` shows it.
+const char* projectVersion();

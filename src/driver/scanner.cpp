@@ -1,5 +1,7 @@
 #include "driver/scanner.h"
 
+#include "driver/run_report.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdarg>
@@ -22,13 +24,14 @@ unsigned long long asHex(uint64_t v) { return static_cast<unsigned long long>(v)
 
 BlockScanner::BlockScanner(const RunSettings& settings, FlowTable& table, Observers& observers,
                            SourceSequence& sources, PostProcessState& postProcess,
-                           std::atomic<bool>& stopRequested)
+                           std::atomic<bool>& stopRequested, RunReport& report)
     : settings_(settings),
       table_(table),
       observers_(observers),
       sources_(sources),
       stopRequested_(stopRequested),
-      postProcess_(postProcess) {}
+      postProcess_(postProcess),
+      report_(report) {}
 
 int BlockScanner::runConversion() {
   try {
@@ -129,6 +132,7 @@ BlockScanner::Step BlockScanner::onBadHeader() {
   }
   if (retries_ == 0) {
     firstBadPos_ = blockPos_;
+    report_.badHeaderSeries(sources_.currentBase(), blockPos_);
     msg::warning("Incomplete block (0x%llX)", asHex(blockPos_));
   }
   if (blockPos_ <= 16) {
@@ -162,6 +166,7 @@ BlockScanner::Step BlockScanner::resynchronise() {
       msg::set_context_number(static_cast<long long>(found));
       msg::warning("resynchronised at 0x%llX, %llu bytes skipped", asHex(found),
                    asHex(previousOrigin + found));
+      report_.resynchronised(sources_.currentBase(), found, previousOrigin + found);
       blockPos_ = found;
       retries_ = 0;
       return Step::resynchronised;
@@ -173,6 +178,7 @@ BlockScanner::Step BlockScanner::resynchronise() {
       if (!readWithContinuation(header_, blockHeaderSize)) return Step::stop;
       msg::warning("resynchronised at 0x%llX, %llu bytes skipped", asHex(found),
                    asHex(fileOrigin + found));
+      report_.resynchronised(sources_.currentBase(), found, fileOrigin + found);
       retries_ = 0;
       return Step::resynchronised;
     }
@@ -271,6 +277,7 @@ void BlockScanner::dispatch(uint32_t address, uint8_t sourceTag, uint8_t sourceI
   bool keep = true;
   if (f.blockCounts[index] != 0) {
     msg::warning("%s: duplicated: %u", f.name, index);
+    report_.duplicatedBlock(f.name, f.sourceId);
     keep = f.consumer().onDuplicateBlock(f, 2);
   }
   f.store(index, block_);
@@ -310,7 +317,10 @@ void BlockScanner::closeCycle(Flow& f) {
     if (arrived == expected)
       f.consumer().onFlowComplete(f);
     else
+    {
       msg::error("%s: partial flow disregarded, arrived=%u, expected=%u", f.name, arrived, expected);
+      report_.partialCycle(f.name, f.sourceId);
+    }
   }
   f.reset();
 }
@@ -319,7 +329,10 @@ void BlockScanner::endOfRun() {
   msg::set_context(nullptr);
   for (size_t i = 0; i < table_.size(); ++i) {
     Flow& f = *table_[i];
-    if (f.extent != 0 && f.idle == 0) f.consumer().onFlowFlush(f);
+    if (f.extent != 0 && f.idle == 0) {
+      report_.cycleFlushed(f.name, f.sourceId);
+      f.consumer().onFlowFlush(f);
+    }
   }
   // Measured after the flush, so the figure counts every record written.
   uint64_t outputSize = observers_.output.outputPosition();
@@ -338,10 +351,22 @@ void BlockScanner::endOfRun() {
   }
   postProcess_.reportPostProcess();
   printStatistics(outputSize);
+  recordTotals(outputSize);
   observers_.display.display_finish();
   observers_.flightTrack.trackClose();
   msg::summary(nullptr, 0);
   unrecognizedAddresses_.clear();
+}
+
+void BlockScanner::recordTotals(uint64_t outputSize) {
+  for (const auto& flow : table_)
+    if (flow->cycles != 0) report_.setCyclesSaved(flow->name, flow->sourceId, flow->cycles);
+  report_.setUnrecognizedAddresses(unrecognizedAddresses_.size());
+  const HeaderObserver& h = observers_.currentHeader();
+  report_.setRanges(h.firstBatch, h.lastBatch, h.firstSecs, h.lastSecs);
+  report_.setDestinationBytes(outputSize);
+  if (stopRequested_.load()) report_.setStop(RunReport::Stop::interrupt);
+  if (observers_.output.failed()) report_.setStop(RunReport::Stop::writeError);
 }
 
 void BlockScanner::printStatistics(uint64_t outputSize) {

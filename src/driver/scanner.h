@@ -11,6 +11,7 @@
 
 class Observers;
 class PostProcessState;
+class RunReport;
 
 /// Recorder block framing.
 constexpr uint32_t blockHeaderSize = 16;
@@ -30,7 +31,7 @@ class BlockScanner {
  public:
   BlockScanner(const RunSettings& settings, FlowTable& table, Observers& observers,
                SourceSequence& sources, PostProcessState& postProcess,
-               std::atomic<bool>& stopRequested);
+               std::atomic<bool>& stopRequested, RunReport& report);
   /// Runs the scan and the end of run; answers the exit status 0.
   int runConversion();
 
@@ -51,6 +52,7 @@ class BlockScanner {
   void closeCycle(Flow& flow);
   void endOfRun();
   void printStatistics(uint64_t outputSize);
+  void recordTotals(uint64_t outputSize);
 
   const RunSettings& settings_;
   FlowTable& table_;
@@ -58,6 +60,7 @@ class BlockScanner {
   SourceSequence& sources_;
   std::atomic<bool>& stopRequested_;
   PostProcessState& postProcess_;
+  RunReport& report_;
   FlowIndex index_;
   uint64_t blockPos_ = 0;
   uint64_t firstBadPos_ = 0;  // the first bad header of the current series

@@ -195,6 +195,7 @@ bool SourceSequence::openSource() {
   }
   currentHeader_.showPosition = true;
   inputTotal_ += file_.size();
+  openedFiles_.emplace_back(currentName_, file_.size());
   nextIndex_++;
   opened_++;
   msg::info("[%d] size = %lu", opened_, static_cast<unsigned long>(file_.size()));

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 class Display;
 class HeaderObserver;
@@ -73,6 +75,8 @@ class SourceSequence {
   uint64_t inputTotal() const { return inputTotal_; }
   const std::string& currentName() const { return currentName_; }
   const std::string& currentBase() const { return currentBase_; }
+  /// Every file opened so far, with its size.
+  const std::vector<std::pair<std::string, uint64_t>>& openedFiles() const { return openedFiles_; }
 
  private:
   std::string numberedName() const;
@@ -94,6 +98,7 @@ class SourceSequence {
   int opened_ = 0;
   int processed_ = 0;
   uint64_t inputTotal_ = 0;
+  std::vector<std::pair<std::string, uint64_t>> openedFiles_;
   uint32_t fileFirstBatch_ = 0;
   uint32_t fileFirstSecs_ = 0;
   bool fileStatsReady_ = false;

@@ -138,6 +138,8 @@ ConverterSettings converterSettings(const ConverterQualifiers& q) {
   if (q.cols.given()) s.cols = static_cast<uint32_t>(q.cols.value);
   if (q.videoframe.given()) s.frameRate = q.videoframe.value;
   s.fixSarHeaders = q.fixhr.given();
+  if (q.report.given()) s.reportPath = q.report.value;
+  s.version = projectVersion();
   chooseLayout(q, s);
   return s;
 }

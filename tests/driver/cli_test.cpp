@@ -34,7 +34,7 @@ TEST_F(Program, HelpShowsTheBannerTwiceTheUsageAndTheChangeList) {
   const std::string banner = "tarsel v.2.1: Convert VELOX-E recorded data\n";
   EXPECT_EQ(r.out.rfind(banner + banner, 0), 0u) << r.out;
   EXPECT_THAT(r.err, HasSubstr("Usage: tarsel binfile [qualifier]\n  binfile: source binary file (required)\n"));
-  EXPECT_THAT(r.err, HasSubstr("  /b: start batch to save\n  //h: extended help\n"));
+  EXPECT_THAT(r.err, HasSubstr("  /b: start batch to save\n  /report: write a JSON run report (required)\n  //h: extended help\n"));
   EXPECT_THAT(r.out, HasSubstr("Change list:\n  - Post-process data for session history (pp-*.txt file)\n"));
   EXPECT_THAT(r.out, HasSubstr("'ant_pos-*.txt'\n"));
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/run_report.h"
 #include "driver/scanner.h"
 #include "driver/source_sequence.h"
 #include "layout/layout.h"
@@ -51,7 +52,8 @@ class ConversionFixture : public ::testing::Test {
     SourceSequence sources(sourceSettings, display, observers().currentHeader(), lastSourceName);
     sources.prepareSources();
     sources.openFirstSource();
-    BlockScanner scanner(run, table, observers(), sources, postProcess, stop);
+    RunReport report;
+    BlockScanner scanner(run, table, observers(), sources, postProcess, stop, report);
     scanner.runConversion();
   }
 
