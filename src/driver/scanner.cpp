@@ -46,7 +46,7 @@ int BlockScanner::runConversion() {
   } catch (const std::bad_alloc&) {
     outOfMemory("end of run");
   }
-  return 0;
+  return observers_.output.failed() ? 1 : 0;
 }
 
 // The destination keeps the whole records written so far: it is closed before the F message
@@ -82,7 +82,7 @@ bool BlockScanner::readWithContinuation(uint8_t* buffer, uint32_t n) {
 }
 
 BlockScanner::Step BlockScanner::scanOne() {
-  if (!sources_.isOpen() || memoryExhausted_) return Step::stop;
+  if (!sources_.isOpen() || memoryExhausted_ || observers_.output.failed()) return Step::stop;
   if (!readWithContinuation(header_, blockHeaderSize)) return Step::stop;
   if (stopRequested_.load()) return Step::stop;
   HeaderObserver* header = &observers_.currentHeader();

@@ -184,7 +184,9 @@ int tarselMain(int argc, char** argv) {
     msg::fatal("%s: JSON error: %s", settings.layoutPath.c_str(), error);
     msg::exit_with(1);  // also when F messages are hidden: there is no table to convert with
   }
+  platform::installInterruptHandler(&stopRequested);  // before the destination is opened
   converter.openSources();
-  platform::installInterruptHandler(&stopRequested);
-  return converter.run();
+  int status = converter.run();
+  if (int signalStatus = platform::stopExitStatus()) return signalStatus;
+  return status;
 }

@@ -88,12 +88,18 @@ class OutputWriter {
   bool failed() const { return failureReported_; }
   /// Flushes and closes; a failure is reported as a write error (once).
   void close();
+  /// Answers whether a write failed; the file was then cut back to its whole records and closed.
+  bool failed() const { return failureReported_; }
  private:
   void reportFailure();
+  bool flush();
+  void cutToWholeRecords(int descriptor);
   FILE* file_ = nullptr;
   std::string path_;
   std::unique_ptr<char[]> buffer_;
   uint64_t written_ = 0;
+  uint64_t onDisk_ = 0;                 // bytes known to be written by the last flush
+  std::vector<uint64_t> pendingEnds_;   // record ends since then
   bool failureReported_ = false;
 };
 

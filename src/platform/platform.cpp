@@ -11,11 +11,24 @@ namespace platform {
 namespace {
 
 std::atomic<bool>* stopFlag = nullptr;
+volatile std::sig_atomic_t stopSignalNumber = 0;
 
-void onInterrupt(int) {
-  // Only async-signal-safe calls here.
-  static const char text[] = "[Ctrl]+C\n";
-  ssize_t ignored = ::write(STDOUT_FILENO, text, sizeof text - 1);
+// Only async-signal-safe calls here. The first signal asks the run to end normally; a second
+// one while it ends takes the default action at once.
+void onStopSignal(int signal) {
+  if (stopSignalNumber != 0) {
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+    return;
+  }
+  stopSignalNumber = signal;
+  static const char ctrlC[] = "[Ctrl]+C\n";
+  static const char term[] = "[SIGTERM]\n";
+  static const char hangUp[] = "[SIGHUP]\n";
+  const char* text = signal == SIGTERM ? term : signal == SIGHUP ? hangUp : ctrlC;
+  size_t length = signal == SIGTERM ? sizeof term - 1 : signal == SIGHUP ? sizeof hangUp - 1
+                                                                        : sizeof ctrlC - 1;
+  ssize_t ignored = ::write(STDOUT_FILENO, text, length);
   (void)ignored;
   if (stopFlag) stopFlag->store(true);
 }
@@ -25,10 +38,17 @@ void onInterrupt(int) {
 void installInterruptHandler(std::atomic<bool>* stop) {
   stopFlag = stop;
   struct sigaction action {};
-  action.sa_handler = onInterrupt;
+  action.sa_handler = onStopSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+  // A file size limit makes writes fail with EFBIG instead of killing the process.
+  std::signal(SIGXFSZ, SIG_IGN);
+}
+
+int stopExitStatus() {
+  int signal = stopSignalNumber;
+  return signal == SIGTERM || signal == SIGHUP ? 128 + signal : 0;
 }
 
 bool setFileTime(const char* path, const LocalTime& when) {

@@ -6,9 +6,14 @@
 
 namespace platform {
 
-/// Installs the Ctrl+C handler: it writes "[Ctrl]+C" on standard output and sets `stop`.
-/// Every other signal keeps its default action.
+/// Installs the handlers of Ctrl+C, SIGTERM and SIGHUP: each writes "[Ctrl]+C", "[SIGTERM]" or
+/// "[SIGHUP]" on standard output and sets `stop`; a second signal ends the process at once.
+/// SIGXFSZ is ignored, so a file size limit shows as a failed write. Other signals keep their
+/// default action.
 void installInterruptHandler(std::atomic<bool>* stop);
+
+/// The exit status a stop signal asks for: 128 + the signal for SIGTERM and SIGHUP, 0 otherwise.
+int stopExitStatus();
 
 /// Local calendar time of the machine's time zone.
 struct LocalTime {

@@ -1,0 +1,61 @@
+// Runs that end early: a stop signal, a destination that stops taking data.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/recording.h"
+#include "support/run_program.h"
+
+using ::testing::HasSubstr;
+
+namespace {
+
+struct StopSignal {
+  const char* name;
+  const char* shown;
+  int status;
+};
+
+class StoppedRun : public ::testing::TestWithParam<StopSignal> {
+ protected:
+  TempDir dir;
+};
+
+const StopSignal stopSignals[] = {{"TERM", "[SIGTERM]\n", 143}, {"HUP", "[SIGHUP]\n", 129}};
+
+}  // namespace
+
+TEST_P(StoppedRun, EndsNormallyAndExitsWithTheSignalStatus) {
+  const StopSignal& s = GetParam();
+  ProgramResult synth = runProgram(dir, tarselPath("tarsel-synth"), "--size 150M");
+  ASSERT_EQ(synth.status, 0) << synth.err;
+  const std::string run = tarselPath() + " _19-05-17-10-30-00_1.rec //o /gps /postprocess=5";
+  ProgramResult r = runProgram(dir, "sh", "-c '" + run + " & p=$!; sleep 0.2; kill -" + s.name +
+                                              " $p; wait $p'");
+  if (r.status == 0 && r.out.find(s.shown) == std::string::npos)
+    GTEST_SKIP() << "the conversion ended before the signal";
+  EXPECT_EQ(r.status, s.status) << r.err;
+  EXPECT_THAT(r.out, HasSubstr(s.shown));
+  EXPECT_THAT(r.err, HasSubstr("processed "));  // the closing statistics
+  ProgramResult check = runProgram(dir, tarselPath("tarsel-records"), "check _19-05-17-10-30-00_1-cv.out");
+  EXPECT_EQ(check.status, 0) << check.out << check.err;
+  const std::string gpx = slurp(dir.file("track-_19-05-17-10-30-00_1-cv.out.gpx"));
+  EXPECT_TRUE(gpx.ends_with("</gpx>\n")) << gpx;
+  const std::string track = slurp(dir.file("track-_19-05-17-10-30-00_1-cv.out.txt"));
+  EXPECT_TRUE(track.empty() || track.ends_with("\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, StoppedRun, ::testing::ValuesIn(stopSignals),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+TEST(FullDestination, KeepsTheWholeRecordsAndFails) {
+  TempDir dir;
+  writeFile(dir.file("a.rec"), headerAndSignalBatches(1, 10));
+  // 10240 bytes: two records of 32 + 4096 bytes fit, the third does not.
+  ProgramResult r = runProgram(dir, tarselPath(), "a.rec /hfw //o", "ulimit -f 20 &&");
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_THAT(r.err, HasSubstr("write error on a-cv.out -- File too large (27)\n"));
+  EXPECT_THAT(r.err, HasSubstr("tarsel-S: processed 0Mib -> 0.008Mib,"));
+  EXPECT_EQ(readFile(dir.file("a-cv.out")).size(), 2u * (32 + 4096));
+}
