@@ -1,11 +1,13 @@
 // One whole conversion over a damaged recording, set up the way start-up does it, with every
-// check and product that needs no display switched on (/postprocess, /gps=0, /examine=7, /zero,
-// /hsynch, /videoout). Shared by the conversion fuzz target and the driver test that replays its
-// corpus. The recording's last bytes (which stay part of it) choose /hfw, /fixhr, the /zero
-// value, the post-process level (5 and more add the signal checks), sometimes the saving gates
-// (/posbug, /fromstby, /sar, /onlysw, /onlydsp, /nosignal, /bstart), and whether and where it
-// is split into numbered files, so blocks straddle file boundaries.
-// Runs in the working directory, where the products are written.
+// check and product that needs no display switched on (/postprocess=5, /gps, /examine=7, /hfw,
+// /hsynch, /zero, /videoout). Shared by the conversion fuzz target and the driver test that
+// replays its corpus. The recording's last bytes (which stay part of it) choose /fixhr, the
+// /zero value, the post-process level (5, or 21 for a size line per block as well), sometimes
+// the saving gates (/posbug, /fromstby, /sar, /onlysw, /onlydsp, /nosignal, /bstart), and
+// whether and where it is split into numbered files, so blocks straddle file boundaries.
+// The recording and the products are files under relative names, all carrying the recording's
+// name or "header_in.txt": the test runs in a temporary working directory, the fuzz target
+// sends these names into its private folder (scratch_folder.cpp).
 #pragma once
 
 #include <atomic>
@@ -25,11 +27,11 @@ inline std::string sourceName(unsigned index) {
 
 /// What a recording's last bytes choose for its run.
 struct Choices {
-  bool firmwareHeader = false;
+  bool firmwareHeader = true;
   bool fixSarHeaders = false;
   unsigned files = 1;
   int32_t zero = 0;
-  int32_t postProcessLevel = 0;
+  int32_t postProcessLevel = 5;
   uint8_t gates = 0;  // bit 7 set: bits 0 to 6 switch the saving gates on
   size_t cuts[2] = {};
 };
@@ -38,13 +40,11 @@ inline Choices choose(const uint8_t* data, size_t size) {
   Choices c;
   if (size < 6) return c;
   uint8_t flags = data[size - 1];
-  c.firmwareHeader = flags & 1;
   c.files = 1 + ((flags >> 1) & 3) % 3;
   static const int32_t zeros[] = {0, 1, 4, 64, -1, -16, -256, 2};
   c.zero = zeros[(flags >> 3) & 7];
   c.fixSarHeaders = flags & 0x40;
-  static const int32_t levels[] = {0, -1, 5, 21};
-  c.postProcessLevel = levels[data[size - 5] & 3];
+  c.postProcessLevel = data[size - 5] & 1 ? 21 : 5;
   c.gates = data[size - 6] & 0x80 ? data[size - 6] : 0;
   c.cuts[0] = (size_t{data[size - 2]} << 8 | data[size - 3]) * size >> 16;
   c.cuts[1] = c.cuts[0] + (size - c.cuts[0]) * data[size - 4] / 256;
@@ -80,7 +80,7 @@ inline ObserverSettings observerSettings(const Choices& c) {
   s.zero = c.zero;
   s.examine = 7;
   s.videoOut = true;       // /videoout: every VIDEO frame is saved
-  s.trackMode = 0;         // /gps=0
+  s.trackMode = 1;         // /gps
   s.postProcessLevel = c.postProcessLevel;
   s.posbug = c.gates & 1;
   s.fromstby = c.gates & 2;
