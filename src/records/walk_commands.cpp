@@ -143,7 +143,10 @@ const char* stopKindName(StopKind kind) {
 
 void complain(const std::string& text) { std::fprintf(stderr, "tarsel-records: %s\n", text.c_str()); }
 
-int runInfo(const Arguments& arguments) {
+// Walks each named file and hands its summary on; a file that does not open is reported and
+// makes the status 1. Returns 1 when a file failed to open or the handler said so.
+template <typename Handler>
+int forEachSummary(const Arguments& arguments, Handler handle) {
   int status = 0;
   for (const std::string& path : arguments.files) {
     RecordFile file;
@@ -153,13 +156,20 @@ int runInfo(const Arguments& arguments) {
       status = 1;
       continue;
     }
-    const FileSummary summary = summarise(file);
+    if (!handle(path, file, summarise(file))) status = 1;
+  }
+  return status;
+}
+
+int runInfo(const Arguments& arguments) {
+  return forEachSummary(arguments, [&](const std::string& path, const RecordFile& file,
+                                       const FileSummary& summary) {
     if (arguments.json)
       printInfoJson(path, file.size(), summary);
     else
       printInfoText(path, file.size(), summary);
-  }
-  return status;
+    return true;
+  });
 }
 
 int runList(const Arguments& arguments) {
@@ -193,31 +203,23 @@ int runList(const Arguments& arguments) {
 }
 
 int runCheck(const Arguments& arguments) {
-  int status = 0;
-  for (const std::string& path : arguments.files) {
-    RecordFile file;
-    std::string error;
-    if (!file.open(path, error)) {
-      complain(error);
-      status = 1;
-      continue;
-    }
-    const FileSummary summary = summarise(file);
+  return forEachSummary(arguments, [](const std::string& path, const RecordFile&,
+                                      const FileSummary& summary) {
     if (summary.stop.kind != StopKind::end) {
       printStop(path, summary.stop, stdout);
-      status = 1;
-    } else if (summary.endFieldMismatches) {
+      return false;
+    }
+    if (summary.endFieldMismatches) {
       std::printf("%s: offset %" PRIu64 " (0x%" PRIX64 "): the record header's end field does not "
                   "agree with its position (%" PRIu64 " such records)\n",
                   path.c_str(), summary.firstMismatch, summary.firstMismatch,
                   summary.endFieldMismatches);
-      status = 1;
-    } else {
-      std::printf("%s: ok: %" PRIu64 " whole records, walks to its end\n", path.c_str(),
-                  summary.records);
+      return false;
     }
-  }
-  return status;
+    std::printf("%s: ok: %" PRIu64 " whole records, walks to its end\n", path.c_str(),
+                summary.records);
+    return true;
+  });
 }
 
 }  // namespace records
