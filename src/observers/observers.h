@@ -84,8 +84,6 @@ class OutputWriter {
   bool write(const uint8_t* bytes, size_t length);
   /// Current write position (0 without a destination).
   uint64_t position() const { return written_; }
-  /// Whether a write failed.
-  bool failed() const { return failureReported_; }
   /// Flushes and closes; a failure is reported as a write error (once).
   void close();
   /// Answers whether a write failed; the file was then cut back to its whole records and closed.
