@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "commandline/messages.h"
+#include "platform/platform.h"
 #include "products/products.h"
 
 // The loader parses in place and the flow names point into the text, which therefore lives as
@@ -48,6 +49,20 @@ const char* Converter::loadLayout() {
   return loadFlowTable(settings_.layoutText.data(), table_, observers_.layoutTargets());
 }
 
+// An output that is one of the inputs (by device and inode, links followed) would destroy
+// it: the run ends before anything is opened for writing.
+void Converter::refuseOutputsThatAreInputs() {
+  const std::string outputs[] = {destinationName_, "header_in.txt"};
+  const std::string inputs[] = {settings_.sources.sourceName, lastSourceName_,
+                                settings_.layoutPath};
+  for (const std::string& output : outputs)
+    for (const std::string& input : inputs)
+      if (!input.empty() && platform::sameFile(output.c_str(), input.c_str())) {
+        msg::fatal("output %s is the input file %s", output.c_str(), input.c_str());
+        msg::exit_with(1);
+      }
+}
+
 void Converter::openSources() {
   sources_.prepareSources();
   sources_.openFirstSource();
@@ -61,6 +76,7 @@ void Converter::openSources() {
       std::exit(status);
     });
   }
+  if (!settings_.sources.analyze) refuseOutputsThatAreInputs();
   if (!settings_.sources.analyze && !output_.open(destinationName_))
     msg::fatalSysError("opening file %s", destinationName_.c_str());
   msg::summaryLine("Destination: %s", destinationName_.c_str());

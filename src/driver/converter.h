@@ -55,6 +55,7 @@ class Converter {
   RunReport& report() { return report_; }
 
  private:
+  void refuseOutputsThatAreInputs();
   ConverterSettings settings_;
   std::atomic<bool>& stopRequested_;
   // The outputs are named after the destination (after any /o); products that print a file

@@ -303,3 +303,36 @@ TEST_F(Program, MemoryFollowsTheFlowsARecordingUses) {
   EXPECT_THAT(out.err, Not(HasSubstr("terminate")));
   EXPECT_EQ(readFile(dir.file("a-cv.out")).size(), 2u * (32 + 4096));  // the third was pending
 }
+
+// An output that is one of the inputs ends the run before anything is written: the input
+// stays as it was, the message names both files.
+struct OutputClash {
+  const char* name;
+  const char* source;
+  const char* link;  // a link created under this name to the source, or null
+  const char* arguments;
+  const char* output;
+};
+
+class OutputIsInput : public Program, public ::testing::WithParamInterface<OutputClash> {};
+
+TEST_P(OutputIsInput, EndsWithStatus1AndLeavesTheInputIntact) {
+  const OutputClash& clash = GetParam();
+  const Bytes recording = headerAndSignalBatches(1, 3);
+  writeFile(dir.file(clash.source), recording);
+  if (clash.link) std::filesystem::create_symlink(clash.source, dir.file(clash.link));
+  ProgramResult r = tarsel(clash.arguments);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_THAT(r.err, HasSubstr(std::string("output ") + clash.output + " is the input file " +
+                               clash.source));
+  EXPECT_EQ(readFile(dir.file(clash.source)), recording);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Program, OutputIsInput,
+    ::testing::Values(
+        OutputClash{"SameName", "same.rec", nullptr, "same.rec /o=same.rec //o", "same.rec"},
+        OutputClash{"DefaultNameLinksToSource", "a.rec", "a-cv.out", "a.rec //o", "a-cv.out"},
+        OutputClash{"SourceIsHeaderSummary", "header_in.txt", nullptr,
+                    "header_in.txt /hfw /o=x.out", "header_in.txt"}),
+    [](const ::testing::TestParamInfo<OutputClash>& param) { return param.param.name; });
