@@ -23,16 +23,23 @@ SourceFile::~SourceFile() { close(); }
 
 bool SourceFile::open(const std::string& path) {
   close();
-  int fd = ::open(path.c_str(), O_RDONLY);
+  refusedNotRegular_ = false;
+  // Opened without blocking, so that a FIFO without a writer cannot hold the run; only a regular
+  // file is a recording (a directory opens on this platform, a device never ends).
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    // A directory opens on this platform but is no recording.
-    int saved = S_ISDIR(info.st_mode) ? EISDIR : errno;
+    int saved = errno;
+    if (S_ISDIR(info.st_mode)) saved = EISDIR;
+    else if (!S_ISREG(info.st_mode)) saved = EINVAL;
+    refusedNotRegular_ = !S_ISREG(info.st_mode);
     ::close(fd);
     errno = saved;
     return false;
   }
+  int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   fd_ = fd;
   size_ = static_cast<uint64_t>(info.st_size);
@@ -206,9 +213,11 @@ void SourceSequence::openFirstSource() {
   if (!openSource()) {
     int saved = errno;
     msg::set_context_number(0);
+    if (file_.refusedNotRegular())
+      msg::error("[%d] Source: %s: not a regular file", opened_, currentName_.c_str());
     if (concatenate_ != 0)
       msg::error("processed %d files", 0);
-    else
+    else if (!file_.refusedNotRegular())
       msg::error("[%d] Source: %s: not found!", opened_, currentName_.c_str());
     errno = saved;
     msg::fatalSysError("open source file");

@@ -21,6 +21,9 @@ class SourceFile {
   bool open(const std::string& path);
   void close();
   bool isOpen() const { return fd_ >= 0; }
+  /// Whether the last open found something that is not a regular file (a FIFO, a device, a
+  /// directory) and refused it.
+  bool refusedNotRegular() const { return refusedNotRegular_; }
   uint64_t size() const { return size_; }
   uint64_t position() const { return position_; }
   /// Reads up to n bytes; answers the count (short only at the end of the file or on error).
@@ -36,6 +39,7 @@ class SourceFile {
   bool refill();
   bool refillAt(uint64_t start);
   int fd_ = -1;
+  bool refusedNotRegular_ = false;
   uint64_t size_ = 0;
   uint64_t position_ = 0;     // read position in the file
   uint64_t bufferStart_ = 0;  // file position of buffer_[0]

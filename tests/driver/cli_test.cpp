@@ -278,6 +278,33 @@ TEST_P(LayoutFile, OtherThanASmallRegularFileIsRefused) {
 INSTANTIATE_TEST_SUITE_P(Kinds, LayoutFile, ::testing::ValuesIn(refusedLayouts),
                          [](const ::testing::TestParamInfo<RefusedLayout>& param) { return std::string(param.param.name); });
 
+namespace {
+
+// A source that is no regular file: a FIFO without a writer would block, a device never ends.
+const RefusedLayout refusedSources[] = {
+    {"device", "/dev/zero", [](const TempDir&) {}, "Source: /dev/zero: not a regular file\n"},
+    {"fifo", "fifo.rec", [](const TempDir& d) { ::mkfifo(d.file("fifo.rec").c_str(), 0600); },
+     "Source: fifo.rec: not a regular file\n"},
+    {"folder", "folder.rec", [](const TempDir& d) { std::filesystem::create_directory(d.file("folder.rec")); },
+     "Source: folder.rec: not a regular file\n"},
+};
+
+class SourceKind : public Program, public ::testing::WithParamInterface<RefusedLayout> {};
+
+}  // namespace
+
+TEST_P(SourceKind, OtherThanARegularFileIsRefusedAtOnce) {
+  GetParam().prepare(dir);
+  ProgramResult r = tarsel(std::string(GetParam().json));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, HasSubstr(GetParam().message));
+  EXPECT_THAT(r.err, HasSubstr("open source file"));
+  EXPECT_THAT(r.err, Not(HasSubstr("not found!")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, SourceKind, ::testing::ValuesIn(refusedSources),
+                         [](const ::testing::TestParamInfo<RefusedLayout>& param) { return std::string(param.param.name); });
+
 // A layout may name flows far larger than memory; only the ones the recording uses take any.
 TEST_F(Program, MemoryFollowsTheFlowsARecordingUses) {
 #if defined(__SANITIZE_ADDRESS__)
