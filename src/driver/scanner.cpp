@@ -136,6 +136,8 @@ BlockScanner::Step BlockScanner::onBadHeader() {
     msg::warning("Incomplete block (0x%llX)", asHex(blockPos_));
   }
   if (blockPos_ <= 16) {
+    // The program ends at once, but the cycles already written stay: whole records, flushed.
+    observers_.output.close();
     msg::fatal("back retry error");
     return Step::stop;
   }

@@ -142,6 +142,15 @@ TEST_F(ProgramAudit, ABadHeaderAtTheStartOfTheSecondFileEndsWithStatusOne) {
   EXPECT_THAT(r.err, Not(HasSubstr("processed 0Mib")));
 }
 
+TEST_F(ProgramAudit, ABadHeaderAtTheStartOfTheSecondFileKeepsTheCyclesOfTheFirst) {
+  writeFile(dir.file("_19-05-17-10-30-00_1.rec"), signalOnly());
+  writeFile(dir.file("_19-05-17-10-30-00_2.rec"), Bytes(272, 0));
+  ProgramResult r = tarsel("_19-05-17-10-30-00_1.rec /concatenate /o=out.bin");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, HasSubstr("back retry error\n"));
+  EXPECT_EQ(readFile(dir.file("out.bin")).size(), 2u * (32 + 4096));
+}
+
 TEST_F(ProgramAudit, MaxZeroEndsTheScanAfterTheFirstBlockWithoutAFileLine) {
   writeFile(dir.file("s.rec"), signalOnly());
   ProgramResult r = tarsel("s.rec /m=0 /a");
