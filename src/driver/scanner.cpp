@@ -135,6 +135,12 @@ BlockScanner::Step BlockScanner::onBadHeader() {
     report_.badHeaderSeries(sources_.currentBase(), blockPos_);
     msg::warning("Incomplete block (0x%llX)", asHex(blockPos_));
   }
+  if (blockPos_ <= 16 && retries_ > 0) {
+    // The walk back reached the start of the file with nothing found: like a walk that ran
+    // out of steps, search forward instead of giving up the rest of the recording.
+    msg::error("broken recording?");
+    return resynchronise();
+  }
   if (blockPos_ <= 16) {
     // The program ends at once, but the cycles already written stay: whole records, flushed.
     observers_.output.close();

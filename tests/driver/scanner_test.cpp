@@ -361,6 +361,23 @@ TEST_F(Scanner, ResynchronisationNamesTheHeaderFoundAndTheBytesPassedOver) {
   EXPECT_THAT(lines(), HasSubstr("F-HDR@33: 5 (0x80000000*0x1000 +0x1000000)"));
 }
 
+TEST_F(Scanner, AWalkBackThatReachesTheStartOfALaterFileSearchesForward) {
+  loadLayout();
+  Bytes all = headerCycle(0);
+  append(all, headerCycle(0x1000000));
+  append(all, headerCycle(0x2000000));
+  // The second file starts inside block 5; 40 stray bytes hide the header of block 6.
+  size_t cut = 5 * 272 + 16 + 100, header = 272 - 116;
+  Bytes first(all.begin(), all.begin() + cut), second(all.begin() + cut, all.end());
+  second.insert(second.begin() + header, 40, 0x00);
+  convert({first, second});
+  EXPECT_THAT(lines(), Not(HasSubstr("back retry error")));
+  EXPECT_THAT(lines(), HasSubstr("-E[_19-05-17-10-30-00_2.rec:12]: broken recording?\n"));
+  EXPECT_THAT(lines(), HasSubstr("-W[_19-05-17-10-30-00_2.rec:196]: resynchronised at 0xC4, 40 bytes skipped\n"));
+  EXPECT_THAT(recorder.events, ::testing::Contains("complete F-HDR extent=4096 arrived=16 tag=1"));
+  EXPECT_THAT(lines(), HasSubstr("1..2: processed 2 files"));
+}
+
 TEST_F(Scanner, DamageRunningToTheEndEndsTheScan) {
   loadLayout();
   Bytes recording = joined(sixCycles());
