@@ -80,10 +80,11 @@ void ProgressLine::look() {
   double now = clock_();
   if (now - lastDrawing_ < redrawInterval) return;
   lastDrawing_ = now;
-  // Carriage return, the line, then the rest of the row cleared: a shorter line leaves nothing.
-  writer_("\r" + progressText(counts_(), now - startTime_, columns_) + "\033[K");
+  // Shown from before the first byte, so that a stop signal during the drawing clears it too.
   shown_ = true;
   platform::setStatusLineShown(true);
+  // Carriage return, the line, then the rest of the row cleared: a shorter line leaves nothing.
+  writer_("\r" + progressText(counts_(), now - startTime_, columns_) + "\033[K");
 }
 
 void ProgressLine::clear() {
