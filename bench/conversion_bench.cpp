@@ -2,6 +2,7 @@
 //
 //   tarsel-bench [GiB ...]     (default: 1; e.g. "1 4" checks that the cost grows linearly)
 //   tarsel-bench --crafted [MiB] [--tarsel PATH]   (default: 256)
+//   tarsel-bench --terminal [GiB] [--rounds N]      (default: 1 GiB, 5 rounds)
 //
 // For each size it writes a recording with the built-in layout's flows interleaved as a recorder
 // would (firmware header, software data with header copies, four signal matrices, video, links),
@@ -10,11 +11,17 @@
 // into each signal flow closing every small cycle, the flows written by eight recording
 // sources in turn, and SOFT blocks full of S-Block markers at /postprocess=5; each should convert
 // at no less than half the clean speed.
+// --terminal measures the status line: the same conversion with its messages on a
+// pseudo-terminal (the line drawn) and into a pipe (no line), alternating with a plain copy,
+// and prints the medians side by side.
 #include <fcntl.h>
+#include <pty.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -200,6 +207,106 @@ Measure copyFile(const std::string& from, const std::string& to) {
   return {seconds, usage.ru_maxrss};
 }
 
+enum class Channel { pipe, terminal };
+
+struct ChannelRun {
+  double seconds;
+  size_t drawings;  // status lines drawn ("\rfile ")
+};
+
+// One conversion with standard output and standard error on `channel`, whose every byte the
+// parent reads as a terminal would.
+ChannelRun convertInto(Channel channel, const std::string& tarsel, const std::string& recording,
+                       const std::string& dir) {
+  std::vector<std::string> args{tarsel, recording, "/o=" + dir + "/bench-cv.out", "//o"};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  auto start = std::chrono::steady_clock::now();
+  int reader = -1;
+  pid_t pid = -1;
+  if (channel == Channel::terminal) {
+    struct winsize size {};
+    size.ws_row = 24;
+    size.ws_col = 120;
+    pid = forkpty(&reader, nullptr, nullptr, &size);
+  } else {
+    int ends[2];
+    if (pipe(ends) != 0) std::exit(1);
+    pid = fork();
+    if (pid == 0) {
+      dup2(ends[1], 1);
+      dup2(ends[1], 2);
+      close(ends[0]);
+      close(ends[1]);
+    } else {
+      close(ends[1]);
+      reader = ends[0];
+    }
+  }
+  if (pid == 0) {
+    if (chdir(dir.c_str()) != 0) _exit(127);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  if (pid < 0) std::exit(1);
+  std::string seen;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = read(reader, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
+    if (n > 0) seen.append(buffer, static_cast<size_t>(n));
+  close(reader);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    std::fprintf(stderr, "%s failed (status %d)\n", tarsel.c_str(), status);
+  std::filesystem::remove(dir + "/bench-cv.out");
+  size_t drawings = 0;
+  for (size_t at = seen.find("\rfile "); at != std::string::npos; at = seen.find("\rfile ", at + 1))
+    ++drawings;
+  return {seconds, drawings};
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  size_t middle = values.size() / 2;
+  return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+int terminalCost(double gib, int rounds, const std::string& tarsel, const std::string& dir) {
+  std::string recording = dir + "/_19-05-17-10-00-00_1.rec";
+  writeRecording(recording, static_cast<uint64_t>(gib * (1u << 30)));
+  double mib = static_cast<double>(std::filesystem::file_size(recording)) / (1 << 20);
+  std::vector<double> copy, piped, terminal;
+  size_t drawings = 0;
+  for (int round = 0; round < rounds; ++round) {
+    copy.push_back(copyFile(recording, dir + "/copy.rec").seconds);
+    std::filesystem::remove(dir + "/copy.rec");
+    sync();
+    // The order of the two conversions changes every round, so neither always follows the copy.
+    for (int k = 0; k < 2; ++k) {
+      bool onTerminal = (round + k) % 2 == 0;
+      ChannelRun r = convertInto(onTerminal ? Channel::terminal : Channel::pipe, tarsel, recording, dir);
+      (onTerminal ? terminal : piped).push_back(r.seconds);
+      if (onTerminal) drawings += r.drawings;
+      sync();
+    }
+  }
+  double copySpeed = mib / median(copy), pipeSpeed = mib / median(piped),
+         terminalSpeed = mib / median(terminal);
+  std::printf("%.0f MiB, %d rounds, medians\n", mib, rounds);
+  std::printf("%12s %18s %18s %14s %17s\n", "copy MiB/s", "tarsel pipe MiB/s", "tarsel tty MiB/s",
+              "tty/pipe time", "drawings per run");
+  std::printf("%12.0f %18.0f %18.0f %14.3f %17.1f\n", copySpeed, pipeSpeed, terminalSpeed,
+              median(terminal) / median(piped), static_cast<double>(drawings) / rounds);
+  std::printf("per round (s): copy / pipe / tty\n");
+  for (int round = 0; round < rounds; ++round)
+    std::printf("  %6.3f %6.3f %6.3f\n", copy[round], piped[round], terminal[round]);
+  std::filesystem::remove_all(dir);
+  return 0;
+}
+
 }  // namespace
 
 // Best of `rounds` conversions of `recording` with `qualifiers` in `dir`.
@@ -253,17 +360,21 @@ int crafted(double mib, const std::string& tarsel, const std::string& dir) {
 
 int main(int argc, char** argv) {
   std::vector<double> sizes;
-  bool craftedInputs = false;
+  bool craftedInputs = false, terminal = false;
+  int rounds = 5;
   std::string tarsel = std::string(TARSEL_BINARY_DIR) + "/tarsel";
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--crafted") craftedInputs = true;
+    else if (arg == "--terminal") terminal = true;
+    else if (arg == "--rounds" && i + 1 < argc) rounds = std::max(1, std::atoi(argv[++i]));
     else if (arg == "--tarsel" && i + 1 < argc) tarsel = argv[++i];
     else sizes.push_back(std::atof(argv[i]));
   }
   std::string dir = (std::filesystem::temp_directory_path() / "tarsel-bench").string();
   std::filesystem::create_directories(dir);
   if (craftedInputs) return crafted(sizes.empty() ? 256 : sizes[0], tarsel, dir);
+  if (terminal) return terminalCost(sizes.empty() ? 1 : sizes[0], rounds, tarsel, dir);
   if (sizes.empty()) sizes.push_back(1);
   std::printf("%8s %10s %12s %12s %10s %12s %8s\n", "input", "MiB", "tarsel MiB/s", "tarsel peak",
               "copy MiB/s", "copy peak", "ratio");

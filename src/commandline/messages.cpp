@@ -33,6 +33,7 @@ struct Module {
   std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
   Sink sink;
   ExitHandler exitHandler;
+  std::function<void()> beforeText;
 };
 
 Module& module() {
@@ -54,6 +55,7 @@ const char* colourFor(int level) {
 
 void emit(FILE* stream, const std::string& text, int level) {
   Module& m = module();
+  if (m.beforeText) m.beforeText();
   if (m.sink) {
     m.sink(stream, text);
     return;
@@ -244,14 +246,17 @@ void exit_with(int status) {
 
 void setSink(Sink sink) { module().sink = std::move(sink); }
 void setExitHandler(ExitHandler handler) { module().exitHandler = std::move(handler); }
+void setBeforeText(std::function<void()> hook) { module().beforeText = std::move(hook); }
 
 void reset() {
   Module& m = module();
   Sink sink = std::move(m.sink);
   ExitHandler handler = std::move(m.exitHandler);
+  std::function<void()> beforeText = std::move(m.beforeText);
   m = Module{};
   m.sink = std::move(sink);
   m.exitHandler = std::move(handler);
+  m.beforeText = std::move(beforeText);
 }
 
 }  // namespace msg

@@ -67,6 +67,9 @@ int result_code();
 /// have gone to. Null restores the console streams.
 using Sink = std::function<void(FILE* stream, const std::string& text)>;
 void setSink(Sink sink);
+/// Runs before any message text is written, to either stream and also into a sink: a status
+/// line kept on the terminal clears itself here. It must not write messages. Null removes it.
+void setBeforeText(std::function<void()> hook);
 /// What ending the process means: the default calls std::exit. A test handler must not return
 /// (it may throw).
 using ExitHandler = std::function<void(int status)>;

@@ -96,7 +96,9 @@ constexpr const char help[] =
     "Other options: -h, --help this help; -V, --version the version; --print-layout the\n"
     "built-in layout as a layout file for /json=. NO_COLOR in the environment turns message\n"
     "colours off. The names tarseldfe and tarseldsp preset the qualifiers for DFE and DSP\n"
-    "playback. Exit status: 0 after a run, 1 after an F message or a bad command line.\n";
+    "playback. Exit status: 0 after a run, 1 after an F message or a bad command line.\n"
+    "On a terminal a status line shows the file, MiB read of the total, percent, MiB/s and\n"
+    "time left while the recording is read (not with //q, never in a pipe or a file).\n";
 
 }  // namespace
 

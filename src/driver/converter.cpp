@@ -89,8 +89,16 @@ int Converter::run() {
   if (settings_.frameRate) display_.display_set_frame_rate(*settings_.frameRate);
   postProcess_.setUpPostProcess(settings_.observers.postProcessLevel);
   if (settings_.fixSarHeaders) postProcess_.setFixSarHeaders(true);
+  // The status line only on a terminal: a pipe or a file sees exactly the messages.
+  if (ProgressLine::wanted()) {
+    sources_.measureAhead();
+    progress_.startOnTerminal([this] {
+      return ProgressCounts{sources_.openedCount(), sources_.knownFiles(), sources_.bytesRead(),
+                            sources_.knownBytes()};
+    });
+  }
   BlockScanner scanner(settings_.run, table_, observers_, sources_, postProcess_, stopRequested_,
-                       report_);
+                       report_, &progress_);
   int status = scanner.runConversion();
   writeReport(status);
   return status;

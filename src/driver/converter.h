@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/progress.h"
 #include "driver/run_report.h"
 #include "driver/scanner.h"
 #include "driver/source_sequence.h"
@@ -74,6 +75,7 @@ class Converter {
   SourceSequence sources_{settings_.sources, display_, observers_.currentHeader(),
                           lastSourceName_};
   RunReport report_{settings_.reportPath};
+  ProgressLine progress_;
 };
 
 /// The built-in layout text in a buffer the loader may write into.

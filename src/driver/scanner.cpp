@@ -1,5 +1,6 @@
 #include "driver/scanner.h"
 
+#include "driver/progress.h"
 #include "driver/run_report.h"
 
 #include <algorithm>
@@ -24,23 +25,26 @@ unsigned long long asHex(uint64_t v) { return static_cast<unsigned long long>(v)
 
 BlockScanner::BlockScanner(const RunSettings& settings, FlowTable& table, Observers& observers,
                            SourceSequence& sources, PostProcessState& postProcess,
-                           std::atomic<bool>& stopRequested, RunReport& report)
+                           std::atomic<bool>& stopRequested, RunReport& report,
+                           ProgressLine* progress)
     : settings_(settings),
       table_(table),
       observers_(observers),
       sources_(sources),
       stopRequested_(stopRequested),
       postProcess_(postProcess),
-      report_(report) {}
+      report_(report),
+      progress_(progress) {}
 
 int BlockScanner::runConversion() {
   try {
     index_.rebuild(table_);
-    while (scanOne() == Step::next) {
-    }
+    while (scanOne() == Step::next)
+      if (progress_) progress_->tick();
   } catch (const std::bad_alloc&) {
     outOfMemory("conversion of the block at 0x%llX", asHex(blockPos_));
   }
+  if (progress_) progress_->finish();
   try {
     endOfRun();
   } catch (const std::bad_alloc&) {

@@ -11,6 +11,7 @@
 
 class Observers;
 class PostProcessState;
+class ProgressLine;
 class RunReport;
 
 /// Recorder block framing.
@@ -31,8 +32,10 @@ class BlockScanner {
  public:
   BlockScanner(const RunSettings& settings, FlowTable& table, Observers& observers,
                SourceSequence& sources, PostProcessState& postProcess,
-               std::atomic<bool>& stopRequested, RunReport& report);
-  /// Runs the scan and the end of run; answers the exit status 0.
+               std::atomic<bool>& stopRequested, RunReport& report,
+               ProgressLine* progress = nullptr);
+  /// Runs the scan and the end of run; answers the exit status 0. The progress line, when
+  /// given, ticks at each step of the scan and is finished before the end of run.
   int runConversion();
 
   uint32_t blockCounter() const { return blockCounter_; }
@@ -61,6 +64,7 @@ class BlockScanner {
   std::atomic<bool>& stopRequested_;
   PostProcessState& postProcess_;
   RunReport& report_;
+  ProgressLine* progress_;
   FlowIndex index_;
   uint64_t blockPos_ = 0;
   uint64_t firstBadPos_ = 0;  // the first bad header of the current series

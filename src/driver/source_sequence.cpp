@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -260,6 +261,40 @@ bool SourceSequence::endSource() {
     msg::error("[%d] Source: %s: not found!", opened_, currentName_.c_str());
   }
   return false;
+}
+
+// At most this many files are measured ahead: a sequence asked for without an end may run to
+// 100000 numbers.
+constexpr int32_t maxFilesAhead = 10000;
+
+void SourceSequence::measureAhead() {
+  aheadSizes_.clear();
+  aheadFirstIndex_ = nextIndex_;
+  if (concatenate_ == 0) return;
+  for (int32_t index = nextIndex_; index < endIndex_ && index - nextIndex_ < maxFilesAhead;
+       ++index) {
+    struct stat info {};
+    std::string name = stem_ + std::to_string(index) + "." + extension_;
+    if (::stat(name.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) break;
+    aheadSizes_.push_back(static_cast<uint64_t>(info.st_size));
+  }
+}
+
+int SourceSequence::knownFiles() const {
+  size_t skipped = static_cast<size_t>(std::max(0, nextIndex_ - aheadFirstIndex_));
+  return opened_ + static_cast<int>(aheadSizes_.size() - std::min(skipped, aheadSizes_.size()));
+}
+
+uint64_t SourceSequence::knownBytes() const {
+  size_t skipped = static_cast<size_t>(std::max(0, nextIndex_ - aheadFirstIndex_));
+  uint64_t total = inputTotal_;
+  for (size_t k = skipped; k < aheadSizes_.size(); ++k) total += aheadSizes_[k];
+  return total;
+}
+
+uint64_t SourceSequence::bytesRead() const {
+  if (!file_.isOpen()) return inputTotal_;
+  return inputTotal_ - file_.size() + std::min(file_.position(), file_.size());
 }
 
 void SourceSequence::fixFileDate(unsigned hours, unsigned minutes, unsigned seconds) {

@@ -82,6 +82,18 @@ class SourceSequence {
   /// Every file opened so far, with its size.
   const std::vector<std::pair<std::string, uint64_t>>& openedFiles() const { return openedFiles_; }
 
+  /// Measures the files of the numbered sequence after the open one, up to the first that is
+  /// missing or not a regular file, so that the known total covers them before they are opened.
+  void measureAhead();
+  /// The files opened so far (the number of the open one).
+  int openedCount() const { return opened_; }
+  /// The files of the sequence known so far: those opened and those measured ahead.
+  int knownFiles() const;
+  /// The bytes of the files known so far.
+  uint64_t knownBytes() const;
+  /// The bytes read over the whole sequence: the files before the open one and its position.
+  uint64_t bytesRead() const;
+
  private:
   std::string numberedName() const;
   void fixFileDate(unsigned hours, unsigned minutes, unsigned seconds);
@@ -103,6 +115,9 @@ class SourceSequence {
   int processed_ = 0;
   uint64_t inputTotal_ = 0;
   std::vector<std::pair<std::string, uint64_t>> openedFiles_;
+  // Sizes of the files measured ahead, the first of them numbered aheadFirstIndex_.
+  std::vector<uint64_t> aheadSizes_;
+  int32_t aheadFirstIndex_ = 0;
   uint32_t fileFirstBatch_ = 0;
   uint32_t fileFirstSecs_ = 0;
   bool fileStatsReady_ = false;

@@ -1,3 +1,4 @@
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -6,6 +7,12 @@
 namespace platform {
 
 bool isTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) == 1; }
+
+unsigned terminalColumns(std::FILE* stream) {
+  struct winsize size {};
+  if (::ioctl(::fileno(stream), TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
+}
 
 bool sameFile(const char* first, const char* second) {
   struct stat a {}, b {};

@@ -12,6 +12,7 @@ namespace {
 
 std::atomic<bool>* stopFlag = nullptr;
 volatile std::sig_atomic_t stopSignalNumber = 0;
+volatile std::sig_atomic_t statusLineShown = 0;
 
 // Only async-signal-safe calls here. The first signal asks the run to end normally; a second
 // one while it ends takes the default action at once.
@@ -28,7 +29,13 @@ void onStopSignal(int signal) {
   const char* text = signal == SIGTERM ? term : signal == SIGHUP ? hangUp : ctrlC;
   size_t length = signal == SIGTERM ? sizeof term - 1 : signal == SIGHUP ? sizeof hangUp - 1
                                                                         : sizeof ctrlC - 1;
-  ssize_t ignored = ::write(STDOUT_FILENO, text, length);
+  static const char clearLine[] = "\r\033[K";
+  ssize_t ignored = 0;
+  if (statusLineShown) {
+    statusLineShown = 0;
+    ignored = ::write(STDERR_FILENO, clearLine, sizeof clearLine - 1);
+  }
+  ignored = ::write(STDOUT_FILENO, text, length);
   (void)ignored;
   if (stopFlag) stopFlag->store(true);
 }
@@ -45,6 +52,8 @@ void installInterruptHandler(std::atomic<bool>* stop) {
   // A file size limit makes writes fail with EFBIG instead of killing the process.
   std::signal(SIGXFSZ, SIG_IGN);
 }
+
+void setStatusLineShown(bool shown) { statusLineShown = shown ? 1 : 0; }
 
 int stopExitStatus() {
   int signal = stopSignalNumber;

@@ -27,6 +27,13 @@ bool setFileTime(const char* path, const LocalTime& when);
 /// Answers whether the stream is a terminal.
 bool isTerminal(std::FILE* stream);
 
+/// The width of the terminal the stream writes to, in columns; 0 when it cannot be told.
+unsigned terminalColumns(std::FILE* stream);
+
+/// Tells the stop-signal handler whether a status line stands on the terminal of standard
+/// error; while it does, the handler clears it ("\r\033[K") before its own text.
+void setStatusLineShown(bool shown);
+
 /// Answers whether the two paths name one file (same device and inode); false when either
 /// does not exist.
 bool sameFile(const char* first, const char* second);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/progress.h"
 #include "driver/run_report.h"
 #include "driver/scanner.h"
 #include "driver/source_sequence.h"
@@ -42,8 +43,9 @@ class ConversionFixture : public ::testing::Test {
       for (auto& flow : table) flow->observer = observer;
   }
 
-  /// Writes the files as a numbered sequence and runs one conversion over them (no destination).
-  void convert(const std::vector<Bytes>& files) {
+  /// Writes the files as a numbered sequence and runs one conversion over them (no destination),
+  /// with the progress line when one is given.
+  void convert(const std::vector<Bytes>& files, ProgressLine* progress = nullptr) {
     for (size_t i = 0; i < files.size(); ++i)
       writeFile(dir.file("_19-05-17-10-30-00_" + std::to_string(i + 1) + ".rec"), files[i]);
     sourceSettings.sourceName = dir.file("_19-05-17-10-30-00_1.rec");
@@ -53,7 +55,7 @@ class ConversionFixture : public ::testing::Test {
     sources.prepareSources();
     sources.openFirstSource();
     RunReport report;
-    BlockScanner scanner(run, table, observers(), sources, postProcess, stop, report);
+    BlockScanner scanner(run, table, observers(), sources, postProcess, stop, report, progress);
     scanner.runConversion();
   }
 
