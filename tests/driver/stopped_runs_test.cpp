@@ -31,8 +31,10 @@ TEST_P(StoppedRun, EndsNormallyAndExitsWithTheSignalStatus) {
   ProgramResult synth = runProgram(dir, tarselPath("tarsel-synth"), "--size 150M");
   ASSERT_EQ(synth.status, 0) << synth.err;
   const std::string run = tarselPath() + " _19-05-17-10-30-00_1.rec //o /gps /postprocess=5";
-  ProgramResult r = runProgram(dir, "sh", "-c '" + run + " & p=$!; sleep 0.2; kill -" + s.name +
-                                              " $p; wait $p'");
+  // The signal goes once the scan has begun, however slowly the machine starts the program.
+  ProgramResult r = runProgram(dir, "sh", "-c '" + run + " 2>err.txt & p=$!; " +
+                                              "until grep -q \"First block found\" err.txt; do sleep 0.02; done; sleep 0.2; kill -" +
+                                              s.name + " $p; wait $p; s=$?; cat err.txt >&2; exit $s'");
   if (r.status == 0 && r.out.find(s.shown) == std::string::npos)
     GTEST_SKIP() << "the conversion ended before the signal";
   EXPECT_EQ(r.status, s.status) << r.err;
@@ -41,7 +43,7 @@ TEST_P(StoppedRun, EndsNormallyAndExitsWithTheSignalStatus) {
   ProgramResult check = runProgram(dir, tarselPath("tarsel-records"), "check _19-05-17-10-30-00_1-cv.out");
   EXPECT_EQ(check.status, 0) << check.out << check.err;
   const std::string gpx = slurp(dir.file("track-_19-05-17-10-30-00_1-cv.out.gpx"));
-  EXPECT_TRUE(gpx.ends_with("</gpx>\n")) << gpx;
+  EXPECT_TRUE(gpx.empty() || gpx.ends_with("</gpx>\n")) << gpx;  // no track before a position
   const std::string track = slurp(dir.file("track-_19-05-17-10-30-00_1-cv.out.txt"));
   EXPECT_TRUE(track.empty() || track.ends_with("\n"));
 }
