@@ -17,7 +17,7 @@
 // ---- SourceFile ----
 
 SourceFile::SourceFile(size_t bufferSize)
-    : bufferSize_(bufferSize), buffer_(new uint8_t[bufferSize]) {}
+    : bufferSize_(bufferSize), buffer_(bufferSize) {}
 
 SourceFile::~SourceFile() { close(); }
 

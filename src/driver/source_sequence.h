@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/mapped_bytes.h"
+
 class Display;
 class HeaderObserver;
 
@@ -45,7 +47,7 @@ class SourceFile {
   uint64_t bufferStart_ = 0;  // file position of buffer_[0]
   size_t bufferLength_ = 0;
   size_t bufferSize_;
-  std::unique_ptr<uint8_t[]> buffer_;
+  platform::MappedBytes buffer_;  // pages the reads never reach cost nothing
 };
 
 /// What the sequence needs from the command line.
