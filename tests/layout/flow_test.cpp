@@ -158,3 +158,24 @@ TEST(Flow, ResetOfAnUnbuiltFlowIsHarmless) {
   EXPECT_EQ(flow.extent, 0u);
   EXPECT_EQ(flow.idle, 1);
 }
+
+TEST(Flow, FillsOnlyAsFarAsStoresAndReadersReach) {
+  Flow flow = builtFlow(0, 0x200000, 0);  // 2 MiB a half
+  EXPECT_EQ(flow.filled, 0u);             // allocating touched none of it
+  storeBlock(flow, 3, 0x11);
+  EXPECT_EQ(flow.filled, 4u * flowBlockSize);
+  EXPECT_TRUE(allFill(flow, 0, 3 * flowBlockSize));
+  EXPECT_EQ(flow.data[3 * flowBlockSize], 0x11);
+  // A reader beyond the extent sees fill, and the blocks below keep their data.
+  flow.fillTo(0x1000);
+  EXPECT_EQ(flow.filled, 0x1000u);
+  EXPECT_TRUE(allFill(flow, 4 * flowBlockSize, 0x1000));
+  EXPECT_EQ(flow.data[4 * flowBlockSize - 1], 0x11);
+  // Reused after a reset: every byte a reader can reach is fill again.
+  storeBlock(flow, 40, 0x22);
+  flow.dirty = 0x800;
+  flow.reset();
+  EXPECT_TRUE(allFill(flow, 0, flow.capacity));
+  EXPECT_EQ(flow.data[flow.capacity], 0);  // the spare bytes past the capacity read 0
+  EXPECT_EQ(flow.data[-1], 0);             // so does the headroom
+}
