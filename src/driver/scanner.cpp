@@ -183,7 +183,9 @@ BlockScanner::Step BlockScanner::resynchronise() {
       retries_ = 0;
       return Step::resynchronised;
     }
-    uint64_t marker = file.find(blockMarker, sizeof blockMarker, from + markerAt);
+    // A long damaged stretch is searched buffer by buffer; Ctrl+C and the stop signals end
+    // it like the read loop.
+    uint64_t marker = file.find(blockMarker, sizeof blockMarker, from + markerAt, &stopRequested_);
     if (marker != SourceFile::notFound) {
       found = marker - markerAt;
       file.seek(found);
@@ -194,6 +196,7 @@ BlockScanner::Step BlockScanner::resynchronise() {
       retries_ = 0;
       return Step::resynchronised;
     }
+    if (stopRequested_.load()) return Step::stop;
     // Not in this file: a header may still begin in its last 15 bytes and end in the next.
     uint64_t size = file.size();
     tailStart = std::max(from, size >= blockHeaderSize - 1 ? size - (blockHeaderSize - 1) : 0);

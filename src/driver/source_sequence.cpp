@@ -18,7 +18,7 @@
 // ---- SourceFile ----
 
 SourceFile::SourceFile(size_t bufferSize)
-    : bufferSize_(bufferSize), buffer_(new uint8_t[bufferSize]) {}
+    : bufferSize_(bufferSize), buffer_(bufferSize) {}
 
 SourceFile::~SourceFile() { close(); }
 
@@ -93,9 +93,11 @@ bool SourceFile::refillAt(uint64_t start) {
   return filled;
 }
 
-uint64_t SourceFile::find(const uint8_t* pattern, size_t n, uint64_t from) {
+uint64_t SourceFile::find(const uint8_t* pattern, size_t n, uint64_t from,
+                          const std::atomic<bool>* stop) {
   if (n == 0) return from;
   while (fd_ >= 0 && from + n <= size_) {
+    if (stop && stop->load()) break;
     uint64_t bufferEnd = bufferStart_ + bufferLength_;
     if (from < bufferStart_ || from + n > bufferEnd) {
       if (!refillAt(from) || bufferLength_ < n) break;

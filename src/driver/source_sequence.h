@@ -1,11 +1,14 @@
 // The source files of a recording, read as one stream, and the names of the outputs.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "platform/mapped_bytes.h"
 
 class Display;
 class HeaderObserver;
@@ -31,8 +34,10 @@ class SourceFile {
   /// Moves the read position (within the file).
   void seek(uint64_t position);
   /// The position of the first occurrence of the n bytes of `pattern` at `from` or later, or
-  /// `notFound`; searched through the read buffer. The read position is kept.
-  uint64_t find(const uint8_t* pattern, size_t n, uint64_t from);
+  /// `notFound`; searched through the read buffer. The read position is kept. A set `stop`
+  /// ends the search with `notFound` before the next buffer is read.
+  uint64_t find(const uint8_t* pattern, size_t n, uint64_t from,
+                const std::atomic<bool>* stop = nullptr);
   static constexpr uint64_t notFound = UINT64_MAX;
 
  private:
@@ -45,7 +50,7 @@ class SourceFile {
   uint64_t bufferStart_ = 0;  // file position of buffer_[0]
   size_t bufferLength_ = 0;
   size_t bufferSize_;
-  std::unique_ptr<uint8_t[]> buffer_;
+  platform::MappedBytes buffer_;  // pages the reads never reach cost nothing
 };
 
 /// What the sequence needs from the command line.

@@ -16,7 +16,7 @@ void Flow::build() {
   data = nullptr;
   blockCounts.clear();
   touched.clear();
-  storedBlocks = extent = arrivedBlocks = dirty = 0;
+  storedBlocks = extent = arrivedBlocks = dirty = filled = 0;
   firstBlockPos = lastBlockPos = 0;
   started = 0;
   idle = 1;
@@ -24,21 +24,34 @@ void Flow::build() {
 
 void Flow::allocate() {
   if (data) return;
-  std::size_t dataBytes = std::size_t{size} + flowHeadroom;  // the last block may reach past size
-  auto bytes = std::make_unique_for_overwrite<uint8_t[]>(storageBytes());
+  // Mapped pages read as 0 (the headroom and the spare bytes past the capacity, where the last
+  // block may reach) and cost nothing until touched; the capacity is filled with 0xCA as
+  // stores and readers reach it (fillTo).
+  platform::MappedBytes bytes(storageBytes());
   // Indexes above maxBlock are dropped by the scanner, so maxBlock + 1 counters suffice.
   blockCounts.assign(std::size_t{maxBlock} + 1, 0);
   storage = std::move(bytes);
   data = storage.get() + flowHeadroom;
-  std::memset(storage.get(), 0, flowHeadroom);
-  std::memset(data, flowFillByte, capacity);
-  std::memset(data + capacity, 0, dataBytes - capacity);
+  filled = 0;
+}
+
+uint8_t* Flow::fillTo(std::size_t end) const {
+  if (!data) return data;
+  end = std::min<std::size_t>(end, capacity);
+  if (end > filled) {
+    std::memset(data + filled, flowFillByte, end - filled);
+    filled = static_cast<uint32_t>(end);
+  }
+  return data;
 }
 
 void Flow::store(uint32_t index, const uint8_t* block) {
   arrivedBlocks++;
   idle = 0;
-  std::memcpy(data + std::size_t{index} * flowBlockSize, block, flowBlockSize);
+  std::size_t at = std::size_t{index} * flowBlockSize;
+  fillTo(at);  // the bytes below the block read as before it arrived
+  std::memcpy(data + at, block, flowBlockSize);
+  filled = static_cast<uint32_t>(std::max<std::size_t>(filled, std::min<std::size_t>(at + flowBlockSize, capacity)));
   if (blockCounts[index]++ == 0) touched.push_back(index);
   storedBlocks++;
   extent = std::max(extent, (index + 1) * flowBlockSize);
@@ -53,13 +66,14 @@ uint32_t Flow::distinctBlocks() const {
 
 void Flow::reset() {
   if (data) {
-    // The stored blocks and what observers wrote are the only bytes that differ from the fill.
+    // The stored blocks and what observers wrote are the only filled bytes that differ from
+    // the fill; bytes past `filled` are filled when something reaches them.
     for (uint32_t index : touched) {
       std::size_t at = std::size_t{index} * flowBlockSize;
-      if (at < capacity) std::memset(data + at, flowFillByte, std::min<std::size_t>(flowBlockSize, capacity - at));
+      if (at < filled) std::memset(data + at, flowFillByte, std::min<std::size_t>(flowBlockSize, filled - at));
       blockCounts[index] = 0;
     }
-    std::memset(data, flowFillByte, std::min(dirty, capacity));
+    std::memset(data, flowFillByte, std::min(dirty, filled));
   }
   touched.clear();
   storedBlocks = extent = arrivedBlocks = dirty = 0;

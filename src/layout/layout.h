@@ -7,6 +7,8 @@
 #include <memory>
 #include <vector>
 
+#include "platform/mapped_bytes.h"
+
 struct Flow;
 
 /// The consumer of a flow's cycles. Every Flow embeds a default instance with this
@@ -62,7 +64,7 @@ struct Flow {
   uint32_t storedBlocks = 0;
   std::vector<uint32_t> blockCounts;   // indexed 0..maxBlock; empty until allocated
   std::vector<uint32_t> touched;       // block indexes stored since the last reset, each once
-  std::unique_ptr<uint8_t[]> storage;  // size + 2048 bytes, allocated with the first block
+  platform::MappedBytes storage;       // size + 2048 bytes, mapped with the first block
   uint8_t* data = nullptr;             // storage + 1024; null until allocated
   uint32_t capacity = 0;
   uint32_t extent = 0;
@@ -76,12 +78,22 @@ struct Flow {
   /// Bytes from the start of data that an observer wrote since the last reset (the blocks the
   /// scanner stored are listed in `touched`); reset refills both.
   uint32_t dirty = 0;
+  /// Bytes from the start of data (at most capacity) that hold what readers see; the rest of
+  /// the capacity has never been touched and is filled with 0xCA when something first reaches
+  /// it, so a big flow costs only the part a recording uses (large allocations are mapped
+  /// pages that cost nothing until written). Stores keep it at or past the extent; a reader
+  /// of bytes beyond the extent calls fillTo first.
+  mutable uint32_t filled = 0;
 
   /// Sets the derived ranges for `size`; storage and counters come with the first block.
   void build();
-  /// Allocates storage (0xCA-filled) and counters when they are not there yet; throws
-  /// std::bad_alloc when memory runs out.
+  /// Allocates storage and counters when they are not there yet; throws std::bad_alloc when
+  /// memory runs out. The capacity reads as 0xCA (through fillTo), the 1024 bytes before and
+  /// after it as 0.
   void allocate();
+  /// Makes the first `end` bytes of data (at most capacity) read as they should: bytes never
+  /// filled yet become 0xCA. Costs only bytes not filled before. Answers data.
+  uint8_t* fillTo(std::size_t end) const;
   /// The bytes `allocate` takes for storage.
   std::size_t storageBytes() const { return std::size_t{size} + 2 * std::size_t{flowHeadroom}; }
   /// Stores one block at `index` (at most maxBlock) of an allocated flow.

@@ -50,5 +50,6 @@ void HeaderObserver::writeHeaderProducts(const Flow& flow) {
   for (uint32_t i = 0; i < 17; ++i)
     tracking_.headerExtract[i] = headerWord(flow, 0, offsets.tagAt + 87 + i);
   tracking_.lastLatitude = headerFloat(flow, 0, offsets.tagAt + 77);
-  owner_.headerSummary.writeHeaderSummary(flow.data, readableBytes(flow));
+  std::span<const uint8_t> bytes = readableUpTo(flow, HeaderSummaryFile::bytesRead);
+  owner_.headerSummary.writeHeaderSummary(bytes.data(), bytes.size());
 }

@@ -32,7 +32,13 @@ class HeaderSummaryFile {
 
  private:
   static constexpr uint32_t firstKeptWord = 11;
-  static constexpr uint32_t keptWords = 345;  // words 11 to 355
+  static constexpr uint32_t keptWords = 345;  // words 11 to 355, the highest word read
+
+ public:
+  /// How far into `data` writeHeaderSummary reads.
+  static constexpr size_t bytesRead = (firstKeptWord + keptWords) * 4;
+
+ private:
   std::string path_;
   FILE* file_ = nullptr;
   uint32_t previous_[keptWords] = {};

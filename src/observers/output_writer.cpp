@@ -20,7 +20,7 @@ bool OutputWriter::open(const std::string& path) {
   close();
   FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) return false;
-  buffer_ = std::make_unique<char[]>(destinationBufferSize);
+  buffer_ = std::make_unique_for_overwrite<char[]>(destinationBufferSize);  // stdio fills it
   if (std::setvbuf(file, buffer_.get(), _IOFBF, destinationBufferSize) != 0) {
     int saved = errno;
     std::fclose(file);

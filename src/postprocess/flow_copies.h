@@ -16,7 +16,8 @@ class FlowCopies {
   static constexpr uint32_t captureSize = 32u << 10;
 
   /// Copies the first signalCopyCapacity bytes at most; bytes beyond the copy keep what an
-  /// earlier, longer copy left.
+  /// earlier, longer copy left, and bytes past signalCopyFilled read as 0 (they are not stored:
+  /// read them through a span of signalCopyFilled bytes).
   void takeSignalCopy(std::span<const uint8_t> signal);
   /// Copies the cycle, at most captureSize bytes, and zero-fills the rest of the capture.
   void captureAesaTx(std::span<const uint8_t> cycle) { capture(aesaTx_, cycle); }
@@ -27,7 +28,7 @@ class FlowCopies {
   const uint8_t* signalCopy() const { return signalCopy_.get(); }
   /// Bytes the latest copy filled.
   uint32_t signalCopyLength() const { return signalCopyLength_; }
-  /// The most bytes any copy has filled; the buffer is zero beyond.
+  /// The most bytes any copy has filled, rounded up to whole words; the buffer reads as 0 beyond.
   uint32_t signalCopyFilled() const { return signalCopyFilled_; }
   /// The latest captures (null until taken; then captureSize bytes).
   const uint8_t* latestAesaTx() const { return aesaTx_.get(); }

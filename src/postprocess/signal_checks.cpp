@@ -109,8 +109,8 @@ void PostProcessState::compareWithFpga(const char* name, uint32_t batch, uint32_
   // earlier F-SUM cycles left there (zeros past the most any of them filled), and samples past
   // the block read as 0. Where both read 0 nothing can differ, so the walk ends there; walking
   // on would cost every tiny block of a damaged record a scan of the whole buffer.
-  std::span<const uint8_t> copy(copies_.signalCopy(), FlowCopies::signalCopyCapacity);
   uint64_t filled = std::min(copies_.signalCopyFilled(), FlowCopies::signalCopyCapacity);
+  std::span<const uint8_t> copy(copies_.signalCopy(), filled);  // words past it read as 0
   uint64_t blockWords = payload.size() > fpgaSamplesAt ? (payload.size() - fpgaSamplesAt) / 4 : 0;
   uint64_t count = std::min<uint64_t>(samples, std::max(blockWords, (filled + 3) / 4));
   for (uint64_t i = 0; i < count; ++i) {

@@ -2,12 +2,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <filesystem>
 #include <string>
 
 #include "support/recording.h"
 #include "support/run_program.h"
 
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace {
 
@@ -50,6 +53,20 @@ TEST_P(StoppedRun, EndsNormallyAndExitsWithTheSignalStatus) {
 
 INSTANTIATE_TEST_SUITE_P(Signals, StoppedRun, ::testing::ValuesIn(stopSignals),
                          [](const auto& param) { return std::string(param.param.name); });
+
+// After the last block lie 256 GiB of zeros (a sparse file): the forward search for the next
+// header, which would take minutes over them, ends at the stop signal like the read loop.
+TEST(StoppedRun, EndsTheSearchForwardOverALongDamagedStretch) {
+  TempDir dir;
+  writeFile(dir.file("a.rec"), headerAndSignalBatches(1, 2));
+  std::filesystem::resize_file(dir.file("a.rec"), uint64_t{256} << 30);
+  ProgramResult r = runProgram(dir, "sh", "-c 'timeout 60 " + tarselPath() +
+                                              " a.rec //o & p=$!; sleep 0.5; kill -TERM $p; wait $p'");
+  EXPECT_EQ(r.status, 143) << r.err;  // not 124: timeout did not have to end it
+  EXPECT_THAT(r.err, HasSubstr("broken recording?"));
+  EXPECT_THAT(r.err, Not(HasSubstr("resynchronised at")));
+  EXPECT_THAT(r.err, HasSubstr("processed "));  // the closing statistics
+}
 
 TEST(FullDestination, KeepsTheWholeRecordsAndFails) {
   TempDir dir;

@@ -25,8 +25,10 @@ void storeBlock(Flow& flow, uint32_t index, uint8_t fill) {
   flow.store(index, block);
 }
 
+// What a reader sees: the bytes up to `to` made readable first, as every reader does.
 bool allFill(const Flow& flow, uint32_t from, uint32_t to) {
-  return std::all_of(flow.data + from, flow.data + to, [](uint8_t b) { return b == flowFillByte; });
+  const uint8_t* data = flow.fillTo(to);
+  return std::all_of(data + from, data + to, [](uint8_t b) { return b == flowFillByte; });
 }
 
 bool countersZero(const Flow& flow) {
@@ -95,6 +97,7 @@ TEST(Flow, ResetEmptiesTheCycleAndKeepsTheSide) {
 
 TEST(Flow, ResetRefillsOnlyWhatTheCycleTouched) {
   Flow flow = builtFlow(0, 0x4000, 0);
+  flow.fillTo(flow.capacity);  // a flow whose whole capacity a reader has seen
   // A byte outside everything written since the last reset is left alone: proof that the
   // reset does not sweep the whole half.
   flow.data[0x3000] = 0;
@@ -154,4 +157,25 @@ TEST(Flow, ResetOfAnUnbuiltFlowIsHarmless) {
   flow.reset();
   EXPECT_EQ(flow.extent, 0u);
   EXPECT_EQ(flow.idle, 1);
+}
+
+TEST(Flow, FillsOnlyAsFarAsStoresAndReadersReach) {
+  Flow flow = builtFlow(0, 0x200000, 0);  // 2 MiB a half
+  EXPECT_EQ(flow.filled, 0u);             // allocating touched none of it
+  storeBlock(flow, 3, 0x11);
+  EXPECT_EQ(flow.filled, 4u * flowBlockSize);
+  EXPECT_TRUE(allFill(flow, 0, 3 * flowBlockSize));
+  EXPECT_EQ(flow.data[3 * flowBlockSize], 0x11);
+  // A reader beyond the extent sees fill, and the blocks below keep their data.
+  flow.fillTo(0x1000);
+  EXPECT_EQ(flow.filled, 0x1000u);
+  EXPECT_TRUE(allFill(flow, 4 * flowBlockSize, 0x1000));
+  EXPECT_EQ(flow.data[4 * flowBlockSize - 1], 0x11);
+  // Reused after a reset: every byte a reader can reach is fill again.
+  storeBlock(flow, 40, 0x22);
+  flow.dirty = 0x800;
+  flow.reset();
+  EXPECT_TRUE(allFill(flow, 0, flow.capacity));
+  EXPECT_EQ(flow.data[flow.capacity], 0);  // the spare bytes past the capacity read 0
+  EXPECT_EQ(flow.data[-1], 0);             // so does the headroom
 }

@@ -80,7 +80,7 @@ class ObserverTest : public testing::Test {
 
   /// Puts a complete cycle of `bytes` into the flow as the run would have stored it.
   static void fill(Flow& flow, const std::vector<uint8_t>& bytes) {
-    std::memcpy(flow.data, bytes.data(), bytes.size());
+    std::memcpy(flow.fillTo(bytes.size()), bytes.data(), bytes.size());
     flow.extent = uint32_t(bytes.size());
     flow.dirty = flow.extent;
     flow.arrivedBlocks = flow.storedBlocks = (flow.extent + 255) / 256;
@@ -92,12 +92,12 @@ class ObserverTest : public testing::Test {
     flow.idle = 0;
   }
   static void putWord(Flow& flow, uint32_t word, uint32_t value) {
-    std::memcpy(flow.data + 4 * word, &value, 4);
+    std::memcpy(flow.fillTo(4 * word + 4) + 4 * word, &value, 4);
   }
   static void putFloat(Flow& flow, uint32_t word, float value) {
-    std::memcpy(flow.data + 4 * word, &value, 4);
+    std::memcpy(flow.fillTo(4 * word + 4) + 4 * word, &value, 4);
   }
-  static void putName(Flow& flow, const char* name8) { std::memcpy(flow.data + 68, name8, 8); }
+  static void putName(Flow& flow, const char* name8) { std::memcpy(flow.fillTo(76) + 68, name8, 8); }
 
   std::string path(const char* name) const { return (dir_ / name).string(); }
   /// Everything written to the destination so far.
