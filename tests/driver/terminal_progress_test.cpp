@@ -25,7 +25,9 @@ constexpr char recording[] = "_19-05-17-10-30-00_1.rec";
 
 /// Runs tarsel in `dir` with standard output and standard error on one pseudo-terminal of
 /// 100 columns and collects what the terminal received; `onFirstDrawing` runs once, with the
-/// child's process id, when a status line first shows.
+/// child's process id, when a status line first shows. The child is held for 0.4 s once the scan
+/// has begun, so that the first drawing (due a quarter of a second into the run) falls within
+/// the run however fast the machine converts.
 ProgramResult runOnTerminal(const TempDir& dir, const std::vector<std::string>& arguments,
                             void (*onFirstDrawing)(pid_t) = nullptr) {
   struct winsize size {};
@@ -47,6 +49,7 @@ ProgramResult runOnTerminal(const TempDir& dir, const std::vector<std::string>& 
   ProgramResult result;
   if (pid < 0) return result;
   bool signalled = false;
+  bool held = false;
   char buffer[4096];
   for (;;) {
     struct pollfd ready {master, POLLIN, 0};
@@ -55,6 +58,12 @@ ProgramResult runOnTerminal(const TempDir& dir, const std::vector<std::string>& 
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;  // EIO once the child closed the terminal
     result.out.append(buffer, static_cast<size_t>(n));
+    if (!held && result.out.find("First block found") != std::string::npos) {
+      held = true;
+      kill(pid, SIGSTOP);
+      usleep(400000);
+      kill(pid, SIGCONT);
+    }
     if (onFirstDrawing && !signalled && result.out.find("\rfile ") != std::string::npos) {
       signalled = true;
       onFirstDrawing(pid);
