@@ -34,10 +34,11 @@ TEST_P(StoppedRun, EndsNormallyAndExitsWithTheSignalStatus) {
   ProgramResult synth = runProgram(dir, tarselPath("tarsel-synth"), "--size 150M");
   ASSERT_EQ(synth.status, 0) << synth.err;
   const std::string run = tarselPath() + " _19-05-17-10-30-00_1.rec //o /gps /postprocess=5";
-  // The signal goes once the scan has begun, however slowly the machine starts the program.
+  // The signal goes once the scan has begun, however slowly the machine starts the program and
+  // however fast it converts: the program is held while the signal is sent.
   ProgramResult r = runProgram(dir, "sh", "-c '" + run + " 2>err.txt & p=$!; " +
-                                              "until grep -q \"First block found\" err.txt; do sleep 0.02; done; sleep 0.2; kill -" +
-                                              s.name + " $p; wait $p; s=$?; cat err.txt >&2; exit $s'");
+                                              "until grep -q \"First block found\" err.txt; do sleep 0.02; done; " +
+                                              "kill -STOP $p; kill -" + s.name + " $p; kill -CONT $p; wait $p; s=$?; cat err.txt >&2; exit $s'");
   if (r.status == 0 && r.out.find(s.shown) == std::string::npos)
     GTEST_SKIP() << "the conversion ended before the signal";
   EXPECT_EQ(r.status, s.status) << r.err;
