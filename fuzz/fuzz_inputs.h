@@ -22,6 +22,7 @@
 #include "driver/converter_options.h"
 #include "layout/json.h"
 #include "layout/layout.h"
+#include "platform/output_files.h"
 #include "postprocess/aesa_catalogue.h"
 #include "postprocess/aesa_timing.h"
 #include "postprocess/post_process_state.h"
@@ -52,6 +53,12 @@ class Cursor {
   size_t size_;
   size_t at_ = 0;
 };
+
+/// The outputs of one input's products: their failures and clashes are not what is fuzzed.
+inline platform::OutputFiles quietOutputs() {
+  return platform::OutputFiles([](const std::string&, int) {},
+                               [](const std::string&, const std::string&) {});
+}
 
 // ---- layout loader
 
@@ -153,7 +160,8 @@ inline void softRecord(const uint8_t* data, size_t size) {
   std::vector<uint8_t> writable(record.begin(), record.end());
 
   SoftDecoder decoder;
-  auto state = std::make_unique<PostProcessState>(decoder, sourceName);
+  platform::OutputFiles outputs = quietOutputs();
+  auto state = std::make_unique<PostProcessState>(decoder, sourceName, outputs);
   state->copies().takeSignalCopy(record.first(std::min<size_t>(copied, record.size())));
   state->setFixSarHeaders(flags & 1);
   state->setUpPostProcess(softPostProcessLevel);
@@ -203,7 +211,8 @@ inline void aesaTimer(const uint8_t* data, size_t size) {
     std::span<const uint8_t> bytes = cursor.take(lengths[i]);
     if (present >> i & 1) captures[i] = bytes.data() ? bytes : AesaBytes(data, 0);
   }
-  auto analysis = std::make_unique<AesaTimingAnalysis>(destination, sourceName);
+  platform::OutputFiles outputs = quietOutputs();
+  auto analysis = std::make_unique<AesaTimingAnalysis>(destination, sourceName, outputs);
   for (int i = 0; i < 2; ++i) analysis->analyseTimer(captures[0], captures[1], captures[2], captures[3], context);
   analysis->flush();
 }
@@ -217,7 +226,8 @@ inline void flightTrack(const uint8_t* data, size_t size) {
   Cursor cursor(data, size);
   uint8_t mode = cursor.u8();
   int32_t trackMode = mode & 0x80 ? -1 : mode & 0x7F;
-  FlightTrack track(destination, sourceName);
+  platform::OutputFiles outputs = quietOutputs();
+  FlightTrack track(destination, sourceName, outputs);
   for (int blocks = 0; blocks < 64; ++blocks) {
     std::span<const uint8_t> block = cursor.take(1224);
     if (block.empty()) break;

@@ -245,7 +245,9 @@ void exit_with(int status) {
 }
 
 void setSink(Sink sink) { module().sink = std::move(sink); }
-void setExitHandler(ExitHandler handler) { module().exitHandler = std::move(handler); }
+ExitHandler setExitHandler(ExitHandler handler) {
+  return std::exchange(module().exitHandler, std::move(handler));
+}
 void setBeforeText(std::function<void()> hook) { module().beforeText = std::move(hook); }
 
 void reset() {

@@ -73,7 +73,8 @@ void setBeforeText(std::function<void()> hook);
 /// What ending the process means: the default calls std::exit. A test handler must not return
 /// (it may throw).
 using ExitHandler = std::function<void(int status)>;
-void setExitHandler(ExitHandler handler);
+/// Answers the handler it replaces (null: the default).
+ExitHandler setExitHandler(ExitHandler handler);
 /// Back to the start values: no name, threshold 4, no redirect, no context, zero counters,
 /// status 0, mask 0, auto-summary 0.
 void reset();

@@ -32,12 +32,26 @@ std::string destinationFor(const ConverterSettings& settings) {
   return settings.outfile ? *settings.outfile : destinationNameFor(settings.sources.sourceName);
 }
 
+void reportWriteError(const std::string& name, int error) {
+  errno = error;
+  msg::logSysError(msg::E, "write error on %s", name.c_str());
+}
+
+// An output that is one of the inputs would destroy it: the run ends, and what was written
+// under temporary names is discarded.
+void refuseClash(const std::string& output, const std::string& input) {
+  msg::fatal("output %s is the input file %s", output.c_str(), input.c_str());
+  msg::exit_with(1);
+}
+
 }  // namespace
 
 Converter::Converter(ConverterSettings settings, std::atomic<bool>& stopRequested)
     : settings_(completed(std::move(settings))),
       stopRequested_(stopRequested),
-      destinationName_(destinationFor(settings_)) {
+      destinationName_(destinationFor(settings_)),
+      previousExit_(msg::setExitHandler([this](int status) { endOfProcess(status); })),
+      outputs_(reportWriteError, refuseClash) {
   // The video keeps the name derived from the source even when /o names the destination,
   // and lies beside the destination.
   display_.display_set_avi_name(besideDestination(
@@ -45,22 +59,47 @@ Converter::Converter(ConverterSettings settings, std::atomic<bool>& stopRequeste
   flightTrack_.setFirstSourceName(settings_.sources.sourceName);
 }
 
+Converter::~Converter() { msg::setExitHandler(std::move(previousExit_)); }
+
+// An F message ends the process from inside the run: the files still open are discarded, so
+// their final names keep what they held before (the destination is closed with its whole
+// records first where the scan keeps them); the report is written when asked for.
+void Converter::endOfProcess(int status) {
+  if (status != 0) {
+    outputs_.discardOpen();
+    if (reportOnExit_) report_.setStop(RunReport::Stop::fatal);
+  } else {
+    outputs_.closeAll();
+  }
+  if (reportOnExit_) writeReport(status);
+  msg::ExitHandler previous = previousExit_;
+  if (previous) previous(status);
+  std::exit(status);
+}
+
 const char* Converter::loadLayout() {
   return loadFlowTable(settings_.layoutText.data(), table_, observers_.layoutTargets());
 }
 
-// An output that is one of the inputs (by device and inode, links followed) would destroy
-// it: the run ends before anything is opened for writing.
-void Converter::refuseOutputsThatAreInputs() {
-  const std::string outputs[] = {destinationName_, "header_in.txt"};
-  const std::string inputs[] = {settings_.sources.sourceName, lastSourceName_,
-                                settings_.layoutPath};
-  for (const std::string& output : outputs)
-    for (const std::string& input : inputs)
-      if (!input.empty() && platform::sameFile(output.c_str(), input.c_str())) {
-        msg::fatal("output %s is the input file %s", output.c_str(), input.c_str());
-        msg::exit_with(1);
-      }
+// Every output the run will write is compared with every input (by device and inode, links
+// followed) before anything is opened for writing; later files of a sequence are compared as
+// they are opened, and every output again when it is created.
+void Converter::planOutputs() {
+  outputs_.addInput(settings_.sources.sourceName);
+  outputs_.addInput(lastSourceName_);
+  outputs_.addInput(settings_.layoutPath);
+  outputs_.plan(destinationName_);
+  outputs_.plan("header_in.txt");
+  const ObserverSettings& o = settings_.observers;
+  if (o.trackMode >= 0) {
+    outputs_.plan(outputName("track", destinationName_, "txt"));
+    outputs_.plan(outputName("track", destinationName_, "gpx"));
+  }
+  if (o.examine & 1) {
+    outputs_.plan(outputName("timer", destinationName_, "txt"));
+    outputs_.plan(outputName("ant_pos", destinationName_, "txt"));
+  }
+  if (o.videoSave) outputs_.plan(display_.aviName());
 }
 
 void Converter::openSources() {
@@ -69,14 +108,9 @@ void Converter::openSources() {
   if (report_.enabled()) {
     report_.setVersion(settings_.version);
     report_.setDestinationName(settings_.sources.analyze ? std::string() : destinationName_);
-    // An F message from here on still leaves a report behind.
-    msg::setExitHandler([this](int status) {
-      if (status != 0) report_.setStop(RunReport::Stop::fatal);
-      writeReport(status);
-      std::exit(status);
-    });
+    reportOnExit_ = true;  // an F message from here on still leaves a report behind
   }
-  if (!settings_.sources.analyze) refuseOutputsThatAreInputs();
+  if (!settings_.sources.analyze) planOutputs();
   if (!settings_.sources.analyze && !output_.open(destinationName_))
     msg::fatalSysError("opening file %s", destinationName_.c_str());
   msg::summaryLine("Destination: %s", destinationName_.c_str());
@@ -98,8 +132,10 @@ int Converter::run() {
     });
   }
   BlockScanner scanner(settings_.run, table_, observers_, sources_, postProcess_, stopRequested_,
-                       report_, &progress_);
+                       report_, outputs_, &progress_);
   int status = scanner.runConversion();
+  // SIGTERM and SIGHUP end the run normally, then the process with 128 + the signal.
+  if (int signalStatus = platform::stopExitStatus()) status = signalStatus;
   writeReport(status);
   return status;
 }
@@ -107,5 +143,7 @@ int Converter::run() {
 void Converter::writeReport(int exitStatus) {
   if (!report_.enabled()) return;
   for (const auto& [name, bytes] : sources_.openedFiles()) report_.addSource(name, bytes);
+  for (const auto& [name, bytes] : outputs_.closedFiles())
+    if (name != destinationName_) report_.addProduct(name, bytes);
   if (!report_.write(exitStatus)) msg::error("cannot write report %s", settings_.reportPath.c_str());
 }

@@ -8,12 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "commandline/messages.h"
 #include "driver/progress.h"
 #include "driver/run_report.h"
 #include "driver/scanner.h"
 #include "driver/source_sequence.h"
 #include "layout/layout.h"
 #include "observers/observers.h"
+#include "platform/output_files.h"
 #include "postprocess/postprocess.h"
 #include "products/products.h"
 #include "soft/soft.h"
@@ -41,6 +43,8 @@ class Converter {
   Converter(ConverterSettings settings, std::atomic<bool>& stopRequested);
   Converter(const Converter&) = delete;
   Converter& operator=(const Converter&) = delete;
+  /// Gives back the way the process ended before the conversion was built.
+  ~Converter();
 
   /// Loads the layout text into the flow table; answers null or the error text.
   const char* loadLayout();
@@ -56,24 +60,31 @@ class Converter {
   RunReport& report() { return report_; }
 
  private:
-  void refuseOutputsThatAreInputs();
+  void planOutputs();
+  void endOfProcess(int status);
   ConverterSettings settings_;
   std::atomic<bool>& stopRequested_;
   // The outputs are named after the destination (after any /o); products that print a file
   // name after the run cleared the message context use the last source file's name.
   const std::string destinationName_;
   std::string lastSourceName_;
+  // How the process ended before; an F message now also discards the outputs still open.
+  msg::ExitHandler previousExit_;
+  bool reportOnExit_ = false;
+  // Every output of the run is created here, so it lives longer than each part that writes.
+  platform::OutputFiles outputs_;
   FlowTable table_;
-  OutputWriter output_;
+  OutputWriter output_{outputs_};
   SoftDecoder decoder_;
-  PostProcessState postProcess_{decoder_, lastSourceName_};
-  FlightTrack flightTrack_{destinationName_, lastSourceName_};
-  AesaTimingAnalysis aesaTiming_{destinationName_, lastSourceName_};
+  PostProcessState postProcess_{decoder_, lastSourceName_, outputs_};
+  FlightTrack flightTrack_{destinationName_, lastSourceName_, outputs_};
+  AesaTimingAnalysis aesaTiming_{destinationName_, lastSourceName_, outputs_};
   Display display_;
   Observers observers_{settings_.observers, table_,
-                       ObserverOutputs{output_, postProcess_, flightTrack_, display_, aesaTiming_}};
+                       ObserverOutputs{outputs_, output_, postProcess_, flightTrack_, display_,
+                                       aesaTiming_}};
   SourceSequence sources_{settings_.sources, display_, observers_.currentHeader(),
-                          lastSourceName_};
+                          lastSourceName_, outputs_};
   RunReport report_{settings_.reportPath};
   ProgressLine progress_;
 };

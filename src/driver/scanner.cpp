@@ -11,6 +11,7 @@
 #include <new>
 
 #include "commandline/messages.h"
+#include "platform/platform.h"
 #include "format/format.h"
 #include "observers/observers.h"
 #include "postprocess/postprocess.h"
@@ -26,7 +27,7 @@ unsigned long long asHex(uint64_t v) { return static_cast<unsigned long long>(v)
 BlockScanner::BlockScanner(const RunSettings& settings, FlowTable& table, Observers& observers,
                            SourceSequence& sources, PostProcessState& postProcess,
                            std::atomic<bool>& stopRequested, RunReport& report,
-                           ProgressLine* progress)
+                           platform::OutputFiles& outputs, ProgressLine* progress)
     : settings_(settings),
       table_(table),
       observers_(observers),
@@ -34,6 +35,7 @@ BlockScanner::BlockScanner(const RunSettings& settings, FlowTable& table, Observ
       stopRequested_(stopRequested),
       postProcess_(postProcess),
       report_(report),
+      outputs_(outputs),
       progress_(progress) {}
 
 int BlockScanner::runConversion() {
@@ -50,7 +52,7 @@ int BlockScanner::runConversion() {
   } catch (const std::bad_alloc&) {
     outOfMemory("end of run");
   }
-  return observers_.output.failed() ? 1 : 0;
+  return observers_.output.failed() || outputs_.anyFailed() ? 1 : 0;
 }
 
 // The destination keeps the whole records written so far: it is closed before the F message
@@ -369,6 +371,10 @@ void BlockScanner::endOfRun() {
   recordTotals(outputSize);
   observers_.display.display_finish();
   observers_.flightTrack.trackClose();
+  // Every file takes its final name now; a failed write or close is reported before the
+  // message counts.
+  observers_.output.close();
+  outputs_.closeAll();
   msg::summary(nullptr, 0);
   unrecognizedAddresses_.clear();
 }
@@ -380,7 +386,10 @@ void BlockScanner::recordTotals(uint64_t outputSize) {
   const HeaderObserver& h = observers_.currentHeader();
   report_.setRanges(h.firstBatch, h.lastBatch, h.firstSecs, h.lastSecs);
   report_.setDestinationBytes(outputSize);
-  if (stopRequested_.load()) report_.setStop(RunReport::Stop::interrupt);
+  if (stopRequested_.load()) {
+    report_.setStopSignal(platform::stopSignal());
+    report_.setStop(RunReport::Stop::interrupt);  // a stop asked for without a signal
+  }
   if (observers_.output.failed()) report_.setStop(RunReport::Stop::writeError);
 }
 

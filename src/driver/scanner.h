@@ -8,6 +8,7 @@
 #include "driver/flow_index.h"
 #include "driver/source_sequence.h"
 #include "layout/layout.h"
+#include "platform/output_files.h"
 
 class Observers;
 class PostProcessState;
@@ -33,7 +34,7 @@ class BlockScanner {
   BlockScanner(const RunSettings& settings, FlowTable& table, Observers& observers,
                SourceSequence& sources, PostProcessState& postProcess,
                std::atomic<bool>& stopRequested, RunReport& report,
-               ProgressLine* progress = nullptr);
+               platform::OutputFiles& outputs, ProgressLine* progress = nullptr);
   /// Runs the scan and the end of run; answers the exit status 0. The progress line, when
   /// given, ticks at each step of the scan and is finished before the end of run.
   int runConversion();
@@ -64,6 +65,7 @@ class BlockScanner {
   std::atomic<bool>& stopRequested_;
   PostProcessState& postProcess_;
   RunReport& report_;
+  platform::OutputFiles& outputs_;
   ProgressLine* progress_;
   FlowIndex index_;
   uint64_t blockPos_ = 0;

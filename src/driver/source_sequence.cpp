@@ -147,11 +147,13 @@ std::string withoutDirectory(const std::string& path) {
 }  // namespace
 
 SourceSequence::SourceSequence(const SourceSettings& settings, Display& display,
-                               HeaderObserver& currentHeader, std::string& lastSourceName)
+                               HeaderObserver& currentHeader, std::string& lastSourceName,
+                               platform::OutputFiles& outputs)
     : settings_(settings),
       display_(display),
       currentHeader_(currentHeader),
       lastSourceName_(lastSourceName),
+      outputs_(outputs),
       file_(sourceBufferSize) {}
 
 std::string SourceSequence::numberedName() const {
@@ -204,6 +206,7 @@ bool SourceSequence::openSource() {
     return false;
   }
   currentHeader_.showPosition = true;
+  outputs_.addInput(currentName_);
   inputTotal_ += file_.size();
   openedFiles_.emplace_back(currentName_, file_.size());
   nextIndex_++;

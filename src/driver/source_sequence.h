@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/mapped_bytes.h"
+#include "platform/output_files.h"
 
 class Display;
 class HeaderObserver;
@@ -67,8 +68,9 @@ class SourceSequence {
  public:
   /// Each opened file names the display caption and `lastSourceName`; the per-file lines read
   /// and the file opening resets the counters of `currentHeader`.
+  /// Every file opened is an input that no output of `outputs` may be.
   SourceSequence(const SourceSettings& settings, Display& display, HeaderObserver& currentHeader,
-                 std::string& lastSourceName);
+                 std::string& lastSourceName, platform::OutputFiles& outputs);
 
   /// Sets up stem, numbers and the first name.
   void prepareSources();
@@ -107,6 +109,7 @@ class SourceSequence {
   Display& display_;
   HeaderObserver& currentHeader_;
   std::string& lastSourceName_;
+  platform::OutputFiles& outputs_;
   std::string stem_;
   std::string extension_;
   int32_t firstIndex_ = 0;

@@ -8,6 +8,8 @@
 #include <string>
 #include <utility>
 
+#include "platform/output_files.h"
+
 /// The eleven values of the latest firmware header that the AESA analysis reads, in header order.
 struct HeaderSummaryValues {
   uint32_t timeTag = 0;           // word 25
@@ -20,10 +22,11 @@ struct HeaderSummaryValues {
 /// The header summary table "header_in.txt": one line per firmware header after the first.
 class HeaderSummaryFile {
  public:
-  explicit HeaderSummaryFile(std::string path = "header_in.txt") : path_(std::move(path)) {}
+  /// The file is created through `outputs`.
+  explicit HeaderSummaryFile(platform::OutputFiles& outputs, std::string path = "header_in.txt")
+      : outputs_(outputs), path_(std::move(path)) {}
   HeaderSummaryFile(const HeaderSummaryFile&) = delete;
   HeaderSummaryFile& operator=(const HeaderSummaryFile&) = delete;
-  ~HeaderSummaryFile();
   /// Writes the line of the header in the first `length` bytes of `data` (words beyond read
   /// as 0); the first call only creates the file, and a failed creation is retried silently.
   HeaderSummaryValues writeHeaderSummary(const uint8_t* data, size_t length);
@@ -36,11 +39,12 @@ class HeaderSummaryFile {
 
  public:
   /// How far into `data` writeHeaderSummary reads.
-  static constexpr size_t bytesRead = (firstKeptWord + keptWords) * 4;
+  static constexpr size_t bytesRead = size_t{firstKeptWord + keptWords} * 4;
 
  private:
+  platform::OutputFiles& outputs_;
   std::string path_;
-  FILE* file_ = nullptr;
+  platform::OutputFile file_;
   uint32_t previous_[keptWords] = {};
   HeaderSummaryValues latest_;
 };

@@ -46,6 +46,7 @@ struct ObserverSettings {
 
 /// The parts outside the observers that they feed; each outlives the observers.
 struct ObserverOutputs {
+  platform::OutputFiles& files;  // every product file is created through it
   OutputWriter& output;
   PostProcessState& postProcess;
   FlightTrack& flightTrack;
@@ -71,13 +72,14 @@ struct HeaderTracking {
 /// Writes completed flows into the destination file as records with a 32-byte header.
 class OutputWriter {
  public:
-  OutputWriter() = default;
+  /// The destination is created through `files`.
+  explicit OutputWriter(platform::OutputFiles& files) : files_(files) {}
   OutputWriter(const OutputWriter&) = delete;
   OutputWriter& operator=(const OutputWriter&) = delete;
   ~OutputWriter();
   /// Opens (replacing) the destination with a 1 MiB buffer; false with errno set on failure.
   bool open(const std::string& path);
-  bool isOpen() const { return file_ != nullptr; }
+  bool isOpen() const { return bool(file_); }
   /// Flushes and answers the destination's size so far (0 without a destination).
   uint64_t outputPosition();
   /// Writes `length` bytes in one write; reports a failed or short write once (E).
@@ -92,7 +94,8 @@ class OutputWriter {
   void reportFailure();
   bool flush();
   void cutToWholeRecords(int descriptor);
-  FILE* file_ = nullptr;
+  platform::OutputFiles& files_;
+  platform::OutputFile file_;
   std::string path_;
   std::unique_ptr<char[]> buffer_;
   uint64_t written_ = 0;

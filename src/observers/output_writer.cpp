@@ -18,16 +18,11 @@ OutputWriter::~OutputWriter() { close(); }
 
 bool OutputWriter::open(const std::string& path) {
   close();
-  FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return false;
+  platform::OutputFile handle = files_.open(path, "wb", true);
+  if (!handle) return false;
   buffer_ = std::make_unique_for_overwrite<char[]>(destinationBufferSize);  // stdio fills it
-  if (std::setvbuf(file, buffer_.get(), _IOFBF, destinationBufferSize) != 0) {
-    int saved = errno;
-    std::fclose(file);
-    errno = saved;
-    return false;
-  }
-  file_ = file;
+  if (std::setvbuf(handle.get(), buffer_.get(), _IOFBF, destinationBufferSize) != 0) return false;
+  file_ = std::move(handle);
   path_ = path;
   written_ = 0;
   failureReported_ = false;
@@ -37,10 +32,10 @@ bool OutputWriter::open(const std::string& path) {
 }
 
 bool OutputWriter::write(const uint8_t* bytes, size_t length) {
-  if (file_ == nullptr || failureReported_) return false;
+  if (!file_ || failureReported_) return false;
   if (pendingEnds_.size() >= pendingBoundaryLimit && !flush()) return false;
   errno = 0;
-  size_t count = std::fwrite(bytes, 1, length, file_);
+  size_t count = std::fwrite(bytes, 1, length, file_.get());
   if (count == length) {
     written_ += count;
     pendingEnds_.push_back(written_);
@@ -53,7 +48,7 @@ bool OutputWriter::write(const uint8_t* bytes, size_t length) {
 
 bool OutputWriter::flush() {
   errno = 0;
-  if (std::fflush(file_) != 0) {
+  if (std::fflush(file_.get()) != 0) {
     reportFailure();
     close();
     return false;
@@ -64,21 +59,20 @@ bool OutputWriter::flush() {
 }
 
 uint64_t OutputWriter::outputPosition() {
-  if (file_ != nullptr) flush();
+  if (file_) flush();
   return written_;
 }
 
 void OutputWriter::close() {
-  if (file_ == nullptr) return;
+  if (!file_) return;
   errno = 0;
-  bool flushed = std::fflush(file_) == 0;
+  bool flushed = std::fflush(file_.get()) == 0;
   if (!flushed) reportFailure();
-  int descriptor = fileno(file_);
+  int descriptor = fileno(file_.get());
   if (failureReported_) cutToWholeRecords(descriptor);
   int saved = errno;
-  if (std::fclose(file_) != 0 && flushed && !failureReported_) reportFailure();
+  if (!file_.close() && flushed && !failureReported_) reportFailure();
   errno = saved;
-  file_ = nullptr;
   buffer_.reset();
 }
 

@@ -55,6 +55,8 @@ void installInterruptHandler(std::atomic<bool>* stop) {
 
 void setStatusLineShown(bool shown) { statusLineShown = shown ? 1 : 0; }
 
+int stopSignal() { return stopSignalNumber; }
+
 int stopExitStatus() {
   int signal = stopSignalNumber;
   return signal == SIGTERM || signal == SIGHUP ? 128 + signal : 0;

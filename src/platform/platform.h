@@ -14,6 +14,8 @@ void installInterruptHandler(std::atomic<bool>* stop);
 
 /// The exit status a stop signal asks for: 128 + the signal for SIGTERM and SIGHUP, 0 otherwise.
 int stopExitStatus();
+/// The number of the first stop signal received, 0 before any.
+int stopSignal();
 
 /// Local calendar time of the machine's time zone.
 struct LocalTime {

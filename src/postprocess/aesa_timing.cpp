@@ -94,8 +94,9 @@ class AesaTimingAnalysis::Line {
 };
 
 AesaTimingAnalysis::AesaTimingAnalysis(const std::string& destinationName,
-                                       const std::string& lastSourceName)
-    : destinationName_(destinationName), lastSourceName_(lastSourceName) {}
+                                       const std::string& lastSourceName,
+                                       platform::OutputFiles& outputs)
+    : destinationName_(destinationName), lastSourceName_(lastSourceName), outputs_(outputs) {}
 
 AesaTimingAnalysis::~AesaTimingAnalysis() = default;
 
@@ -133,7 +134,10 @@ void AesaTimingAnalysis::analyseTimer(AesaBytes timerBytes, AesaBytes aesaTx, Ae
   else
     line.add("__FRQ;");
   line.add("0\n");
-  if (timerFile_) std::fputs(line.text().c_str(), timerFile_.get());
+  if (timerFile_) {
+    std::fputs(line.text().c_str(), timerFile_.get());
+    timerFile_.check();
+  }
   ++timerLineNumber_;
 }
 
@@ -147,7 +151,7 @@ void AesaTimingAnalysis::openFiles() {
 // A file that cannot be created is reported once; the analysis goes on without it.
 AesaTimingAnalysis::File AesaTimingAnalysis::createFile(const char* prefix) {
   std::string name = outputName(prefix, destinationName_, "txt");
-  File file(std::fopen(name.c_str(), "w"));
+  File file = outputs_.open(name, "w");
   if (!file) msg::logSysError(msg::E, "opening file %s", name.c_str());
   return file;
 }
@@ -244,6 +248,7 @@ void AesaTimingAnalysis::writeBeamPosition(Line& line, const AesaHeaderValues& h
                double(header.uv[1]), header.secondTag, double(header.secondValues[0]),
                double(header.secondValues[1]), double(beam[0]), double(beam[1]), double(beam[2]),
                double(beam[3]), double(beam[4]), double(beam[5]));
+  antPosFile_.check();
 }
 
 // The synthesizer's frequency messages in the link data, as programmed values.

@@ -11,6 +11,8 @@
 #include <span>
 #include <string>
 
+#include "platform/output_files.h"
+
 /// Bytes handed to the analysis; a null data pointer means the block is missing.
 using AesaBytes = std::span<const uint8_t>;
 
@@ -37,9 +39,10 @@ struct AesaTimerContext {
 /// "ant_pos-<destination>.txt", created at the first valid timer block.
 class AesaTimingAnalysis {
  public:
-  /// Keeps references: the destination name names the files, and the last source name fills
-  /// the file column when no message context is set.
-  AesaTimingAnalysis(const std::string& destinationName, const std::string& lastSourceName);
+  /// Keeps references: the destination name names the files, the last source name fills the
+  /// file column when no message context is set, and the files are created through `outputs`.
+  AesaTimingAnalysis(const std::string& destinationName, const std::string& lastSourceName,
+                     platform::OutputFiles& outputs);
   AesaTimingAnalysis(const AesaTimingAnalysis&) = delete;
   AesaTimingAnalysis& operator=(const AesaTimingAnalysis&) = delete;
   ~AesaTimingAnalysis();
@@ -58,10 +61,7 @@ class AesaTimingAnalysis {
   static constexpr std::size_t keptRxWords = 19;         ///< payload bytes 0-75
 
  private:
-  struct FileCloser {
-    void operator()(FILE* file) const { std::fclose(file); }
-  };
-  using File = std::unique_ptr<FILE, FileCloser>;
+  using File = platform::OutputFile;
   using BeamPosition = std::array<float, 6>;
   class TimerBlock;
   class Line;
@@ -78,6 +78,7 @@ class AesaTimingAnalysis {
 
   const std::string& destinationName_;
   const std::string& lastSourceName_;
+  platform::OutputFiles& outputs_;
   bool filesTried_ = false;  // creation is tried once; a file that failed stays missing
   File timerFile_;
   File antPosFile_;

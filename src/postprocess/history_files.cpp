@@ -1,27 +1,29 @@
 #include "postprocess/history_files.h"
 
-HistoryFiles::~HistoryFiles() {
-  if (history_) std::fclose(history_);
-  if (aesa_) std::fclose(aesa_);
-}
-
-bool HistoryFiles::open(FILE*& file, const std::string& name) {
-  file = std::fopen(name.c_str(), "w");
-  return file != nullptr;
+bool HistoryFiles::open(platform::OutputFile& file, const std::string& name) {
+  file = outputs_.open(name, "w");
+  return bool(file);
 }
 
 void HistoryFiles::flushHistory() {
-  if (history_) std::fflush(history_);
+  if (history_) {
+    std::fflush(history_.get());
+    history_.check();
+  }
 }
 
 void HistoryFiles::vprint(const char* format, va_list args) {
   if ((mask_ & historySink) && history_) {
     va_list copy;
     va_copy(copy, args);
-    std::vfprintf(history_, format, copy);
+    std::vfprintf(history_.get(), format, copy);
     va_end(copy);
+    history_.check();
   }
-  if ((mask_ & aesaSink) && aesa_) std::vfprintf(aesa_, format, args);
+  if ((mask_ & aesaSink) && aesa_) {
+    std::vfprintf(aesa_.get(), format, args);
+    aesa_.check();
+  }
 }
 
 // NOLINTNEXTLINE(readability-identifier-naming)

@@ -6,26 +6,29 @@
 #include <cstdarg>
 #include <cstdio>
 #include <string>
+#include <utility>
+
+#include "platform/output_files.h"
 
 class HistoryFiles {
  public:
   /// Bits of the sink mask: the history file, the AESA file, and both (the mask at start).
   static constexpr int historySink = 1, aesaSink = 2, bothSinks = 15;
 
-  /// No file open yet: writing goes nowhere.
-  HistoryFiles() = default;
-  /// Takes two files already open for writing (null: that file is not open); closes them.
-  HistoryFiles(FILE* history, FILE* aesa) : history_(history), aesa_(aesa) {}
+  /// No file open yet: writing goes nowhere. The files are created through `outputs`.
+  explicit HistoryFiles(platform::OutputFiles& outputs) : outputs_(outputs) {}
+  /// Takes two files already open (a null handle: that file is not open).
+  HistoryFiles(platform::OutputFiles& outputs, platform::OutputFile history, platform::OutputFile aesa)
+      : outputs_(outputs), history_(std::move(history)), aesa_(std::move(aesa)) {}
   HistoryFiles(const HistoryFiles&) = delete;
   HistoryFiles& operator=(const HistoryFiles&) = delete;
-  ~HistoryFiles();
 
   /// Creates the history file; false (and nothing open) when it cannot be created.
   bool openHistory(const std::string& name) { return open(history_, name); }
   /// Creates the AESA file; false (and nothing open) when it cannot be created.
   bool openAesa(const std::string& name) { return open(aesa_, name); }
   /// Whether the history file is open.
-  bool historyOpen() const { return history_ != nullptr; }
+  bool historyOpen() const { return bool(history_); }
   /// Flushes the history file, when open.
   void flushHistory();
 
@@ -37,10 +40,11 @@ class HistoryFiles {
   void vprint(const char* format, va_list args);
 
  private:
-  static bool open(FILE*& file, const std::string& name);
+  bool open(platform::OutputFile& file, const std::string& name);
 
-  FILE* history_ = nullptr;
-  FILE* aesa_ = nullptr;
+  platform::OutputFiles& outputs_;
+  platform::OutputFile history_;
+  platform::OutputFile aesa_;
   int mask_ = bothSinks;
 };
 

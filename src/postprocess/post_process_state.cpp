@@ -74,8 +74,9 @@ uint32_t sarSteps(float value) {
 
 }  // namespace
 
-PostProcessState::PostProcessState(SoftDecoder& decoder, const std::string& lastSourceName)
-    : decoder_(decoder), lastSourceName_(lastSourceName) {}
+PostProcessState::PostProcessState(SoftDecoder& decoder, const std::string& lastSourceName,
+                                   platform::OutputFiles& outputs)
+    : decoder_(decoder), lastSourceName_(lastSourceName), historyFiles_(outputs) {}
 
 PostProcessState::~PostProcessState() {
   cmdio_logger().setStandbyFlag(nullptr);

@@ -48,7 +48,8 @@ class PostProcessState {
 
   /// `lastSourceName` is the name of the last source file, used where the message context was
   /// already cleared (the end-of-run flush); both must outlive this object.
-  PostProcessState(SoftDecoder& decoder, const std::string& lastSourceName);
+  PostProcessState(SoftDecoder& decoder, const std::string& lastSourceName,
+                   platform::OutputFiles& outputs);
   PostProcessState(const PostProcessState&) = delete;
   PostProcessState& operator=(const PostProcessState&) = delete;
   /// Closes the history files and takes the standby flag back from the console logger.

@@ -183,8 +183,9 @@ struct FlightTrack::Navigation {
   }
 };
 
-FlightTrack::FlightTrack(const std::string& destinationName, const std::string& lastSourceName)
-    : destinationName_(destinationName), lastSourceName_(lastSourceName) {}
+FlightTrack::FlightTrack(const std::string& destinationName, const std::string& lastSourceName,
+                         platform::OutputFiles& outputs)
+    : destinationName_(destinationName), lastSourceName_(lastSourceName), outputs_(outputs) {}
 
 FlightTrack::~FlightTrack() { trackClose(); }
 
@@ -244,8 +245,8 @@ bool FlightTrack::makeTimeText(const Navigation& nav) {
 
 void FlightTrack::trackClose() {
   if (gpx_) std::fputs("</trkseg>\n</trk>\n</gpx>\n", gpx_.get());
-  gpx_.reset();
-  text_.reset();
+  gpx_.close();
+  text_.close();
 }
 
 // Both files are made at the first block, each on its own: without the table no point is
@@ -266,7 +267,7 @@ void FlightTrack::openFiles(uint32_t firstTt64) {
 
 // A file that cannot be created is reported once; the run goes on without it.
 FlightTrack::File FlightTrack::createFile(const std::string& name, std::unique_ptr<char[]>& buffer) {
-  File file(std::fopen(name.c_str(), "w"));
+  File file = outputs_.open(name, "w");
   if (!file) {
     msg::logSysError(msg::E, "opening file %s", name.c_str());
     return file;
@@ -299,6 +300,7 @@ void FlightTrack::writePoint(const Navigation& nav, uint32_t batch, uint32_t mod
                timeText_.c_str(), mode, modeName_, nav.scaleIndex, scaleMetres[nav.scaleIndex],
                nav.latitude, nav.longitude, nav.altitude, nav.trueHeading, nav.magneticHeading,
                nav.antennaAzimuth, double(nav.vx), double(nav.vy), double(nav.vz), double(trackAngle));
+  text_.check();
   if (!gpx_ || !gpxPosition(nav.latitude, nav.longitude)) return;
   if (calendarTime)
     std::fprintf(gpx_.get(), "  <trkpt lat=\"%f\" lon=\"%f\"><ele>%f</ele><time>%s.0</time></trkpt>\n",
@@ -306,6 +308,7 @@ void FlightTrack::writePoint(const Navigation& nav, uint32_t batch, uint32_t mod
   else
     std::fprintf(gpx_.get(), "  <trkpt lat=\"%f\" lon=\"%f\"><ele>%f</ele></trkpt>\n", nav.latitude,
                  nav.longitude, nav.altitude);
+  gpx_.check();
 }
 
 // The run clears the message context before it flushes the last cycles.

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/output_files.h"
+
 /// The name of a product written beside `destination`: its folder, then `prefix`, "-", the
 /// destination's file name, "." and `extension` ("dir/out.bin" gives "dir/track-out.bin.txt").
 std::string outputName(const std::string& prefix, const std::string& destination,
@@ -23,9 +25,11 @@ std::string xmlText(std::string_view text);
 /// one point per aircraft navigation block ("D1553"), created at the first block.
 class FlightTrack {
  public:
-  /// Keeps references: the destination name names the files at the first block, and the last
-  /// source name fills the file column when no message context is set.
-  FlightTrack(const std::string& destinationName, const std::string& lastSourceName);
+  /// Keeps references: the destination name names the files at the first block, the last
+  /// source name fills the file column when no message context is set, and the files are
+  /// created through `outputs`.
+  FlightTrack(const std::string& destinationName, const std::string& lastSourceName,
+              platform::OutputFiles& outputs);
   FlightTrack(const FlightTrack&) = delete;
   FlightTrack& operator=(const FlightTrack&) = delete;
   /// Closes the track as trackClose does.
@@ -48,10 +52,7 @@ class FlightTrack {
   const char* modeName() const { return modeName_; }
 
  private:
-  struct FileCloser {
-    void operator()(FILE* file) const { std::fclose(file); }
-  };
-  using File = std::unique_ptr<FILE, FileCloser>;
+  using File = platform::OutputFile;
   struct Navigation;
 
   void openFiles(uint32_t firstTt64);
@@ -64,6 +65,7 @@ class FlightTrack {
 
   const std::string& destinationName_;
   const std::string& lastSourceName_;
+  platform::OutputFiles& outputs_;
   bool opened_ = false;  // the first block has been seen (files created or creation failed)
   std::unique_ptr<char[]> textBuffer_;  // declared first: a stream goes before its buffer
   std::unique_ptr<char[]> gpxBuffer_;

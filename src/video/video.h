@@ -29,6 +29,8 @@ class Display {
   void display_set_caption(const char* text);
   /// Names the capture file; "video-capture.avi" until set.
   void display_set_avi_name(const std::string& name);
+  /// The name the capture is saved under.
+  const std::string& aviName() const { return aviName_; }
   /// Turns saving on.
   void display_save_on();
   /// The frame-rate setting: above 0 the capture runs at setting / 2 frames per second, below 0

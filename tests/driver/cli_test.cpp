@@ -339,6 +339,7 @@ struct OutputClash {
   const char* link;  // a link created under this name to the source, or null
   const char* arguments;
   const char* output;
+  const char* before = nullptr;  // a file of the recording written before the source, or null
 };
 
 class OutputIsInput : public Program, public ::testing::WithParamInterface<OutputClash> {};
@@ -347,12 +348,18 @@ TEST_P(OutputIsInput, EndsWithStatus1AndLeavesTheInputIntact) {
   const OutputClash& clash = GetParam();
   const Bytes recording = headerAndSignalBatches(1, 3);
   writeFile(dir.file(clash.source), recording);
+  if (clash.before) writeFile(dir.file(clash.before), recording);
   if (clash.link) std::filesystem::create_symlink(clash.source, dir.file(clash.link));
   ProgramResult r = tarsel(clash.arguments);
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_THAT(r.err, HasSubstr(std::string("output ") + clash.output + " is the input file " +
                                clash.source));
   EXPECT_EQ(readFile(dir.file(clash.source)), recording);
+  // Nothing written under a temporary name (".<name>.XXXXXX") is left behind.
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_FALSE(name[0] == '.' && name.find('.', 1) != std::string::npos) << name;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -361,5 +368,12 @@ INSTANTIATE_TEST_SUITE_P(
         OutputClash{"SameName", "same.rec", nullptr, "same.rec /o=same.rec //o", "same.rec"},
         OutputClash{"DefaultNameLinksToSource", "a.rec", "a-cv.out", "a.rec //o", "a-cv.out"},
         OutputClash{"SourceIsHeaderSummary", "header_in.txt", nullptr,
-                    "header_in.txt /hfw /o=x.out", "header_in.txt"}),
+                    "header_in.txt /hfw /o=x.out", "header_in.txt"},
+        OutputClash{"TrackLinksToSource", "a.rec", "track-a-cv.out.gpx", "a.rec /gps //o",
+                    "track-a-cv.out.gpx"},
+        OutputClash{"TimerFileLinksToSource", "a.rec", "timer-a-cv.out.txt", "a.rec /examine=1 //o",
+                    "timer-a-cv.out.txt"},
+        OutputClash{"LaterFileOfTheSequence", "_19-05-17-10-30-00_2.rec", nullptr,
+                    "_19-05-17-10-30-00_1.rec /concatenate /o=_19-05-17-10-30-00_2.rec //o",
+                    "_19-05-17-10-30-00_2.rec", "_19-05-17-10-30-00_1.rec"}),
     [](const ::testing::TestParamInfo<OutputClash>& param) { return param.param.name; });

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/test_outputs.h"
 #include "driver/progress.h"
 #include "driver/run_report.h"
 #include "driver/scanner.h"
@@ -51,11 +52,13 @@ class ConversionFixture : public ::testing::Test {
     sourceSettings.sourceName = dir.file("_19-05-17-10-30-00_1.rec");
     if (files.size() > 1) sourceSettings.concatenate = -1;
     sourceSettings.analyze = true;
-    SourceSequence sources(sourceSettings, display, observers().currentHeader(), lastSourceName);
+    SourceSequence sources(sourceSettings, display, observers().currentHeader(), lastSourceName,
+                           testOutputs());
     sources.prepareSources();
     sources.openFirstSource();
     RunReport report;
-    BlockScanner scanner(run, table, observers(), sources, postProcess, stop, report, progress);
+    BlockScanner scanner(run, table, observers(), sources, postProcess, stop, report, testOutputs(),
+                         progress);
     scanner.runConversion();
   }
 
@@ -64,7 +67,7 @@ class ConversionFixture : public ::testing::Test {
     if (!observers_)
       observers_ = std::make_unique<Observers>(
           settings, table,
-          ObserverOutputs{output, postProcess, flightTrack, display, aesaTiming});
+          ObserverOutputs{testOutputs(), output, postProcess, flightTrack, display, aesaTiming});
     return *observers_;
   }
 
@@ -76,11 +79,11 @@ class ConversionFixture : public ::testing::Test {
   FlowTable table;
   std::string destinationName = "unused.out";
   std::string lastSourceName;
-  OutputWriter output;
+  OutputWriter output{testOutputs()};
   SoftDecoder decoder;
-  PostProcessState postProcess{decoder, lastSourceName};
-  FlightTrack flightTrack{destinationName, lastSourceName};
-  AesaTimingAnalysis aesaTiming{destinationName, lastSourceName};
+  PostProcessState postProcess{decoder, lastSourceName, testOutputs()};
+  FlightTrack flightTrack{destinationName, lastSourceName, testOutputs()};
+  AesaTimingAnalysis aesaTiming{destinationName, lastSourceName, testOutputs()};
   Display display;
   std::unique_ptr<Observers> observers_;
   RunSettings run;

@@ -155,7 +155,8 @@ class SequenceCountsTest : public ConversionFixture {
     sourceSettings.concatenate = sequence ? -1 : 0;
     sourceSettings.analyze = true;
     sources = std::make_unique<SourceSequence>(sourceSettings, display,
-                                               observers().currentHeader(), lastSourceName);
+                                               observers().currentHeader(), lastSourceName,
+                                               testOutputs());
     sources->prepareSources();
     sources->openFirstSource();
     return *sources;

@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -33,7 +34,7 @@ TEST_P(StoppedRun, EndsNormallyAndExitsWithTheSignalStatus) {
   const StopSignal& s = GetParam();
   ProgramResult synth = runProgram(dir, tarselPath("tarsel-synth"), "--size 150M");
   ASSERT_EQ(synth.status, 0) << synth.err;
-  const std::string run = tarselPath() + " _19-05-17-10-30-00_1.rec //o /gps /postprocess=5";
+  const std::string run = tarselPath() + " _19-05-17-10-30-00_1.rec //o /gps /postprocess=5 /report=r.json";
   // The signal goes once the scan has begun, however slowly the machine starts the program and
   // however fast it converts: the program is held while the signal is sent.
   ProgramResult r = runProgram(dir, "sh", "-c '" + run + " 2>err.txt & p=$!; " +
@@ -50,6 +51,11 @@ TEST_P(StoppedRun, EndsNormallyAndExitsWithTheSignalStatus) {
   EXPECT_TRUE(gpx.empty() || gpx.ends_with("</gpx>\n")) << gpx;  // no track before a position
   const std::string track = slurp(dir.file("track-_19-05-17-10-30-00_1-cv.out.txt"));
   EXPECT_TRUE(track.empty() || track.ends_with("\n"));
+  // The report says what stopped the run, and the status it ends with.
+  const std::string report = slurp(dir.file("r.json"));
+  EXPECT_THAT(report, HasSubstr("\"by\": \"SIG" + std::string(s.name) + "\""));
+  EXPECT_THAT(report, HasSubstr("\"exit_status\": " + std::to_string(s.status)));
+  EXPECT_THAT(report, HasSubstr("\"complete\": false"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, StoppedRun, ::testing::ValuesIn(stopSignals),
@@ -79,3 +85,51 @@ TEST(FullDestination, KeepsTheWholeRecordsAndFails) {
   EXPECT_THAT(r.err, HasSubstr("tarsel-S: processed 0Mib -> 0.008Mib,"));
   EXPECT_EQ(readFile(dir.file("a-cv.out")).size(), 2u * (32 + 4096));
 }
+
+// A product whose writes fail (here a name linked to /dev/full) is reported once with its name
+// and fails the run; the destination and the other products are written as usual.
+class FullProduct : public ::testing::TestWithParam<const char*> {
+ protected:
+  static void SetUpTestSuite() {
+    directory = new TempDir;
+    ProgramResult synth = runProgram(*directory, tarselPath("tarsel-synth"), "--size 20M");
+    ASSERT_EQ(synth.status, 0) << synth.err;
+  }
+  static void TearDownTestSuite() {
+    delete directory;
+    directory = nullptr;
+  }
+  static TempDir* directory;
+};
+
+TempDir* FullProduct::directory = nullptr;
+
+TEST_P(FullProduct, IsReportedOnceAndFailsTheRun) {
+  const TempDir& dir = *directory;
+  const std::string product = GetParam();
+  std::filesystem::remove(dir.file(product));
+  std::filesystem::create_symlink("/dev/full", dir.file(product));
+  ProgramResult r = runProgram(dir, tarselPath(),
+                               "_19-05-17-10-30-00_1.rec //o /gps /postprocess=3 /hfw /report=r.json");
+  std::filesystem::remove(dir.file(product));
+  EXPECT_EQ(r.status, 1) << r.err;
+  const std::string message = "write error on " + product + " -- No space left on device (28)\n";
+  size_t at = r.err.find(message);
+  ASSERT_NE(at, std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find(message, at + 1), std::string::npos) << "reported twice";
+  EXPECT_GT(readFile(dir.file("_19-05-17-10-30-00_1-cv.out")).size(), 0u);
+  const std::string report = slurp(dir.file("r.json"));
+  EXPECT_THAT(report, HasSubstr("\"exit_status\": 1"));
+  EXPECT_THAT(report, HasSubstr("\"name\": \"track-_19-05-17-10-30-00_1-cv.out.gpx\""));
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, FullProduct,
+                         ::testing::Values("track-_19-05-17-10-30-00_1-cv.out.txt",
+                                           "track-_19-05-17-10-30-00_1-cv.out.gpx",
+                                           "pp-_19-05-17-10-30-00_1.rec.txt", "header_in.txt"),
+                         [](const ::testing::TestParamInfo<const char*>& param) {
+                           std::string name;
+                           for (const char* c = param.param; *c; ++c)
+                             if (std::isalnum(static_cast<unsigned char>(*c))) name += *c;
+                           return name;
+                         });

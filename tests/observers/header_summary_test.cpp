@@ -1,4 +1,5 @@
 // "header_in.txt": created at the first header, then one line per header.
+#include "support/test_outputs.h"
 #include "observer_fixture.h"
 
 namespace {
@@ -28,7 +29,7 @@ class HeaderSummaryTest : public ObserverTest {
 TEST_F(HeaderSummaryTest, FirstHeaderCreatesTheFileAndTheNextOneWritesTheFirstLine) {
   std::string name = path("header_in.txt");
   {
-    HeaderSummaryFile file(name);
+    HeaderSummaryFile file(testOutputs(), name);
     std::vector<uint8_t> first = header(41, 900, 0);
     HeaderSummaryValues values = file.writeHeaderSummary(first.data(), first.size());
     EXPECT_EQ(values.timeTag, 900u);
@@ -52,7 +53,7 @@ TEST_F(HeaderSummaryTest, FirstHeaderCreatesTheFileAndTheNextOneWritesTheFirstLi
 
 TEST_F(HeaderSummaryTest, FailedCreationIsRetriedAtTheNextHeader) {
   std::filesystem::path folder = path("later");
-  HeaderSummaryFile file((folder / "header_in.txt").string());
+  HeaderSummaryFile file(testOutputs(), (folder / "header_in.txt").string());
   std::vector<uint8_t> h = header(1, 900, 0);
   file.writeHeaderSummary(h.data(), h.size());  // the folder is missing: nothing happens
   std::filesystem::create_directory(folder);
@@ -68,7 +69,7 @@ TEST_F(HeaderSummaryTest, FailedCreationIsRetriedAtTheNextHeader) {
 TEST_F(HeaderSummaryTest, ShortHeaderReadsMissingWordsAsZero) {
   std::string name = path("short.txt");
   {
-    HeaderSummaryFile file(name);
+    HeaderSummaryFile file(testOutputs(), name);
     std::vector<uint8_t> h = header(5, 900, 15);
     file.writeHeaderSummary(h.data(), h.size());
     HeaderSummaryValues values = file.writeHeaderSummary(h.data(), 256);  // words 64 and up missing

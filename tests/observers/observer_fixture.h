@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "support/test_outputs.h"
 #include "observers/observers.h"
 #include "postprocess/postprocess.h"
 #include "products/products.h"
@@ -44,7 +45,7 @@ class ObserverTest : public testing::Test {
     products_ = std::make_unique<Products>(destinationName, lastSourceName);
     observers_ = std::make_unique<Observers>(
         settings, table,
-        ObserverOutputs{output, postProcess, products_->flightTrack, products_->display,
+        ObserverOutputs{testOutputs(), output, postProcess, products_->flightTrack, products_->display,
                         products_->aesaTiming});
     for (auto& flow : table) flow->observer = &observers_->flowObserver;
     if (withDestination) {
@@ -122,9 +123,9 @@ class ObserverTest : public testing::Test {
   CapturedMessages messages{0};
   std::string destinationName = "out.bin";
   std::string lastSourceName;
-  OutputWriter output;
+  OutputWriter output{testOutputs()};
   SoftDecoder decoder;
-  PostProcessState postProcess{decoder, lastSourceName};
+  PostProcessState postProcess{decoder, lastSourceName, testOutputs()};
 
  private:
   std::filesystem::path dir_;
@@ -132,7 +133,8 @@ class ObserverTest : public testing::Test {
   // The products with files of their own, closed by stop() as the end of a run closes them.
   struct Products {
     Products(const std::string& destination, const std::string& lastSource)
-        : flightTrack(destination, lastSource), aesaTiming(destination, lastSource) {}
+        : flightTrack(destination, lastSource, testOutputs()),
+          aesaTiming(destination, lastSource, testOutputs()) {}
     FlightTrack flightTrack;
     AesaTimingAnalysis aesaTiming;
     Display display;

@@ -1,5 +1,6 @@
 // The AESA timing and beam analysis: crafted timer blocks and AESA dumps, and a whole
 // /examine run over a synthetic recording.
+#include "support/test_outputs.h"
 #include "postprocess/aesa_timing.h"
 
 #include <gmock/gmock.h>
@@ -150,7 +151,7 @@ class AesaTiming : public ::testing::Test {
   WorkInTempDir dir_;
   CapturedMessages messages_;
   std::string destination_ = "d-cv.out", lastSource_ = "last.rec";
-  AesaTimingAnalysis analysis_{destination_, lastSource_};
+  AesaTimingAnalysis analysis_{destination_, lastSource_, testOutputs()};
   AesaTimerContext context_;
 };
 
@@ -416,7 +417,7 @@ TEST(AesaTimingFiles, LieBesideADestinationInAFolder) {
   CapturedMessages messages;
   std::filesystem::create_directory("out");
   std::string destination = "out/d.bin", last = "last.rec";
-  AesaTimingAnalysis analysis{destination, last};
+  AesaTimingAnalysis analysis{destination, last, testOutputs()};
   analysis.analyseTimer(view(timerBlock(0, 0)), AesaBytes(), AesaBytes(), AesaBytes(), AesaTimerContext{});
   analysis.flush();
   EXPECT_TRUE(std::filesystem::exists("out/timer-d.bin.txt"));

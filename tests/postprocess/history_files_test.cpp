@@ -1,44 +1,46 @@
-// The two history files: the sink mask chooses where pp_printf writes; a file not open is skipped.
+// The two history files: the sink mask chooses where pp_printf writes; a file not open is
+// skipped; the lines are in the files under their names once they are closed.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 
 #include "postprocess/history_files.h"
+#include "support/recording.h"
+#include "support/run_program.h"
+#include "support/test_outputs.h"
 
 namespace {
 
-std::string contents(FILE* file) {
-  std::fflush(file);
-  std::rewind(file);
-  char buffer[64] = {};
-  size_t n = std::fread(buffer, 1, sizeof buffer - 1, file);
-  return std::string(buffer, n);
-}
-
 TEST(HistoryFiles, WritesIntoTheFilesOfTheMask) {
-  FILE* history = std::tmpfile();
-  FILE* aesa = std::tmpfile();
-  HistoryFiles files(history, aesa);
-  EXPECT_EQ(files.mask(), 15);  // both files at start
-  files.setMask(1);
-  pp_printf(files, "a%d;", 1);
-  files.setMask(3);
-  pp_printf(files, "b%d;", 2);
-  files.setMask(2);
-  pp_printf(files, "c;");
-  EXPECT_EQ(contents(history), "a1;b2;");
-  EXPECT_EQ(contents(aesa), "b2;c;");
+  TempDir dir;
+  {
+    HistoryFiles files(testOutputs());
+    ASSERT_TRUE(files.openHistory(dir.file("pp-h.txt")));
+    ASSERT_TRUE(files.openAesa(dir.file("pp-aesa-h.txt")));
+    EXPECT_EQ(files.mask(), 15);  // both files at start
+    files.setMask(1);
+    pp_printf(files, "a%d;", 1);
+    files.setMask(3);
+    pp_printf(files, "b%d;", 2);
+    files.setMask(2);
+    pp_printf(files, "c;");
+  }
+  EXPECT_EQ(slurp(dir.file("pp-h.txt")), "a1;b2;");
+  EXPECT_EQ(slurp(dir.file("pp-aesa-h.txt")), "b2;c;");
 }
 
 TEST(HistoryFiles, SkipsAFileThatIsNotOpen) {
-  FILE* aesa = std::tmpfile();
-  HistoryFiles files(nullptr, aesa);
-  EXPECT_FALSE(files.historyOpen());
-  pp_printf(files, "x%s;", "y");
-  files.flushHistory();
-  EXPECT_EQ(contents(aesa), "xy;");
-  HistoryFiles none;
+  TempDir dir;
+  {
+    HistoryFiles files(testOutputs());
+    ASSERT_TRUE(files.openAesa(dir.file("pp-aesa-h.txt")));
+    EXPECT_FALSE(files.historyOpen());
+    pp_printf(files, "x%s;", "y");
+    files.flushHistory();
+  }
+  EXPECT_EQ(slurp(dir.file("pp-aesa-h.txt")), "xy;");
+  HistoryFiles none(testOutputs());
   EXPECT_FALSE(none.openHistory("no-such-directory/pp-x.txt"));
   EXPECT_FALSE(none.historyOpen());
   pp_printf(none, "nowhere");

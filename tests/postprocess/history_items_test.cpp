@@ -7,6 +7,7 @@
 
 #include "commandline/messages.h"
 #include "postprocess/history_items.h"
+#include "support/test_outputs.h"
 #include "support/test_support.h"
 
 namespace {
@@ -14,7 +15,11 @@ namespace {
 // The two history files as temporary files; reads back what pp_printf wrote into each.
 class TemporaryHistory {
  public:
-  TemporaryHistory() : history_(std::tmpfile()), aesa_(std::tmpfile()), files(history_, aesa_) {}
+  TemporaryHistory()
+      : history_(std::tmpfile()),
+        aesa_(std::tmpfile()),
+        files(testOutputs(), testOutputs().adopt(history_, "history"),
+              testOutputs().adopt(aesa_, "aesa")) {}
   std::string history() { return contents(history_); }
   std::string aesa() { return contents(aesa_); }
 
@@ -134,7 +139,7 @@ TEST_F(HistoryItemsTest, CellsGoOnlyToTheFilesSelectedByTheMask) {
     EXPECT_EQ(temporary.aesa(), "   4;");
   }
   // Before the files are open nothing is written anywhere and nothing fails.
-  HistoryFiles closed;
+  HistoryFiles closed(testOutputs());
   rad.printCell(closed);
   EXPECT_EQ(captured.all, "");
 }

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "support/test_outputs.h"
 #include "postprocess/pp_records.h"
 
 using ::testing::HasSubstr;
@@ -437,7 +438,7 @@ TEST_F(HistoryTest, StandbyFlagIsHandedBackWhenTheTablesEnd) {
   {
     SoftDecoder other;
     std::string lastSource;
-    PostProcessState scoped(other, lastSource);
+    PostProcessState scoped(other, lastSource, testOutputs());
     scoped.setUpPostProcess(-1);
     Bytes record = softRecord({dspHeaderBlock({}, {{"CMPC", compression(1, 1, 0)}})});
     other.decodeSoftRecord(0x53, "EIF", record.data(), uint32_t(record.size()));

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "support/test_outputs.h"
 #include "postprocess/postprocess.h"
 #include "soft/soft_records.h"
 #include "support/recording.h"
@@ -174,7 +175,7 @@ class PostProcessTest : public ::testing::Test {
   CapturedMessages captured{0};
   SoftDecoder decoder;
   std::string lastSourceName;
-  PostProcessState state{decoder, lastSourceName};
+  PostProcessState state{decoder, lastSourceName, testOutputs()};
 
  private:
   static void flush() { std::fflush(nullptr); }

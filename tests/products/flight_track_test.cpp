@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "support/test_outputs.h"
 #include "products/products.h"
 #include "support/recording.h"
 #include "support/test_support.h"
@@ -119,7 +120,7 @@ class FlightTrackTest : public testing::Test {
   WorkInTempDir dir_;
   CapturedMessages messages_;
   std::string destination_ = "a-cv.out", lastSource_ = "last.rec";
-  FlightTrack track_{destination_, lastSource_};
+  FlightTrack track_{destination_, lastSource_, testOutputs()};
 };
 
 TEST_F(FlightTrackTest, CraftedBlockGivesTheExactRowAndGpxPoint) {
@@ -163,12 +164,12 @@ TEST_F(FlightTrackTest, ModeFiltersRepeatedTimeAndPosition) {
   setTime(later, 1, 5, 101);
   setPosition(later, 1001, 2000);
   {
-    FlightTrack track{destination_, lastSource_};
+    FlightTrack track{destination_, lastSource_, testOutputs()};
     for (const Bytes* b : {&a, &a, &moved, &later}) track.trackPoint(b->data(), b->size(), 2, 1, 4);
   }
   EXPECT_EQ(lines(slurp(textName)).size(), 1u + 3u) << "mode 2: the repeated block is left out";
   {
-    FlightTrack track{destination_, lastSource_};
+    FlightTrack track{destination_, lastSource_, testOutputs()};
     for (const Bytes* b : {&a, &a, &moved, &later}) track.trackPoint(b->data(), b->size(), 1, 1, 4);
   }
   EXPECT_EQ(lines(slurp(textName)).size(), 1u + 2u) << "mode 1: only a change of seconds counts";
@@ -183,7 +184,7 @@ TEST_F(FlightTrackTest, FirstBlockOfTheRunIsAlwaysWrittenAndTheFilterWorksAfterI
   putHighFirst(next, 144, 800);
   for (int32_t mode : {1, 2}) {
     SCOPED_TRACE(mode);
-    FlightTrack track{destination_, lastSource_};
+    FlightTrack track{destination_, lastSource_, testOutputs()};
     for (const Bytes* b : {&zero, &zero, &next, &next}) track.trackPoint(b->data(), b->size(), mode, 7, 4);
     track.trackClose();
     std::vector<std::string> written = lines(slurp(textName));
@@ -271,7 +272,7 @@ TEST_F(FlightTrackTest, ShortCycleIsNotReadBeyondItsExtent) {
 
 TEST_F(FlightTrackTest, FilesThatCannotBeCreatedAreReportedOnceEachAndNothingIsWritten) {
   std::string destination = "missing-dir/a-cv.out";
-  FlightTrack track{destination, lastSource_};
+  FlightTrack track{destination, lastSource_, testOutputs()};
   Bytes block = craftedBlock();
   track.trackPoint(block.data(), block.size(), 0, 1, 4);
   track.trackPoint(block.data(), block.size(), 0, 1, 4);
@@ -397,7 +398,7 @@ TEST_F(FlightTrackTest, PointsOutsideTheGpxRangesStayInTheTableOnly) {
 
 TEST_F(FlightTrackTest, OddDestinationNamesGiveAnEscapedTrackName) {
   std::string destination = "odd &<>\"' \xFF name.out";
-  FlightTrack track{destination, lastSource_};
+  FlightTrack track{destination, lastSource_, testOutputs()};
   Bytes block = craftedBlock();
   track.trackPoint(block.data(), block.size(), 0, 1, 4);
   track.trackClose();
@@ -430,7 +431,7 @@ TEST(GpxSchema, StressTracksValidate) {
     std::string destination = (out / t.name).string();
     std::string last = "last.rec";
     {
-      FlightTrack track{destination, last};
+      FlightTrack track{destination, last, testOutputs()};
       track.setFirstSourceName(t.source);
       for (const auto& p : t.points) {
         Bytes block = craftedBlock();
