@@ -79,7 +79,7 @@ class Converter {
   PostProcessState postProcess_{decoder_, lastSourceName_, outputs_};
   FlightTrack flightTrack_{destinationName_, lastSourceName_, outputs_};
   AesaTimingAnalysis aesaTiming_{destinationName_, lastSourceName_, outputs_};
-  Display display_;
+  Display display_{outputs_};
   Observers observers_{settings_.observers, table_,
                        ObserverOutputs{outputs_, output_, postProcess_, flightTrack_, display_,
                                        aesaTiming_}};

@@ -77,6 +77,12 @@ std::FILE* OutputFile::get() const { return owner_ ? owner_->entries_[entry_].st
 
 bool OutputFile::check() { return owner_ == nullptr || owner_->check(entry_); }
 
+void OutputFile::fail(int error) {
+  if (owner_) owner_->failed(owner_->entries_[entry_], error);
+}
+
+std::string OutputFile::path() const { return owner_ ? owner_->path(entry_) : std::string(); }
+
 bool OutputFile::close() {
   if (owner_ == nullptr) return true;
   bool whole = owner_->close(entry_, true);
@@ -161,6 +167,11 @@ bool OutputFiles::check(size_t index) {
   Entry& entry = entries_[index];
   if (entry.stream && std::ferror(entry.stream)) failed(entry, errno);
   return !entry.failed;
+}
+
+std::string OutputFiles::path(size_t index) const {
+  const Entry& entry = entries_[index];
+  return entry.temporary.empty() ? entry.target : entry.temporary;
 }
 
 // Keeping: flush, close and rename over the final name; else close and remove the temporary.

@@ -33,6 +33,11 @@ class OutputFile {
   /// Reports the first failed write of the file once (the stream's error flag, with errno as
   /// the failing write left it); answers whether the file is still sound.
   bool check();
+  /// Records a failure that a library writing the file met (`error`: its errno); reported once.
+  void fail(int error);
+  /// Where the bytes go while the file is open: the temporary name, or the file itself. For
+  /// libraries that open the file by name.
+  std::string path() const;
   /// Flushes and closes; a regular file takes its final name. Answers whether every write and
   /// the close succeeded. Nothing when not open.
   bool close();
@@ -100,6 +105,7 @@ class OutputFiles {
   };
   void failed(Entry& entry, int error);
   bool check(size_t entry);
+  std::string path(size_t entry) const;
   bool close(size_t entry, bool keep);
   void refuseClash(const std::string& output);
 

@@ -95,6 +95,7 @@ uint16_t rgb555(uint32_t pixel) {
 struct AviFile::State {
   AVFormatContext* file = nullptr;
   std::string name;
+  platform::OutputFile output;  // the file under its final name; the library writes output.path()
   int lastResult = 0;
   bool videoReady = false;
   bool headerWritten = false;
@@ -108,7 +109,8 @@ struct AviFile::State {
   uint32_t height = 0;
 };
 
-AviFile::AviFile() : state_(std::make_unique<State>()) {
+AviFile::AviFile(platform::OutputFiles& outputs)
+    : outputs_(outputs), state_(std::make_unique<State>()) {
   // The library's own console lines would break into the message transcript; failures are
   // reported through the messages below.
   av_log_set_level(AV_LOG_QUIET);
@@ -132,10 +134,13 @@ bool AviFile::open(const char* name) {
   if (releaseFile()) msg::summaryLine("Video saved: %s", s.name.c_str());
   s.name = (name && *name) ? std::string(name, strnlen(name, nameLimit)) : "avi_file.avi";
   AVFormatContext* file = nullptr;
-  int result = avformat_alloc_output_context2(&file, nullptr, "avi", s.name.c_str());
-  if (result >= 0) result = avio_open(&file->pb, s.name.c_str(), AVIO_FLAG_WRITE);
+  s.output = outputs_.open(s.name, "wb");
+  int result = s.output ? 0 : AVERROR(errno != 0 ? errno : EIO);
+  if (result >= 0) result = avformat_alloc_output_context2(&file, nullptr, "avi", s.name.c_str());
+  if (result >= 0) result = avio_open(&file->pb, s.output.path().c_str(), AVIO_FLAG_WRITE);
   if (result < 0) {
     avformat_free_context(file);
+    s.output = platform::OutputFile();
     s.lastResult = result;
     setErrnoFrom(result);
     msg::fatalSysError("AviFile::open(%s)", s.name.c_str());
@@ -261,14 +266,17 @@ bool AviFile::releaseFile() {
   State& s = *state_;
   releaseStreams();
   if (!s.file) return false;
-  if (s.headerWritten) av_write_trailer(s.file);
-  avio_closep(&s.file->pb);
+  int result = s.headerWritten ? av_write_trailer(s.file) : 0;
+  int closed = avio_closep(&s.file->pb);
+  if (result >= 0) result = closed;
   avformat_free_context(s.file);
   s.file = nullptr;
+  if (result < 0) s.output.fail(result > -4096 ? -result : EIO);
   if (s.headerWritten)
-    restoreStreamHeader(s.name, s.rate,
+    restoreStreamHeader(s.output.path(), s.rate,
                         uint32_t(std::min<uint64_t>(uint64_t(s.width) * s.height * 4, UINT32_MAX)));
   s.headerWritten = false;
+  s.output.close();
   return true;
 }
 

@@ -6,13 +6,16 @@
 #include <memory>
 #include <string>
 
+#include "platform/output_files.h"
+
 namespace video {
 
 /// One AVI file at a time: open, create the video stream, add frames, close. Every failure of
 /// the file or the codec is an F message with the system error text.
 class AviFile {
  public:
-  AviFile();
+  /// The file is created through `outputs`.
+  explicit AviFile(platform::OutputFiles& outputs);
   AviFile(const AviFile&) = delete;
   AviFile& operator=(const AviFile&) = delete;
   /// Closes as close() does.
@@ -42,6 +45,7 @@ class AviFile {
   bool releaseFile();
   bool writePackets(bool draining);
   bool fail(const char* what, int result);
+  platform::OutputFiles& outputs_;
   std::unique_ptr<State> state_;
 };
 

@@ -24,7 +24,7 @@ uint32_t frameNumberOf(const uint8_t* frame, size_t length) {
 
 }  // namespace
 
-Display::Display() = default;
+Display::Display(platform::OutputFiles& outputs) : outputs_(outputs) {}
 
 Display::~Display() {
   window_.reset();
@@ -74,7 +74,7 @@ void Display::prepareCapture(uint32_t frameNumber) {
     rateFix_ = true;
   lastRecorded_ = frameNumber;
   if (save_) {
-    if (!avi_) avi_ = std::make_unique<video::AviFile>();
+    if (!avi_) avi_ = std::make_unique<video::AviFile>(outputs_);
     if (avi_->open(aviName_.c_str()))
       avi_->createVideoStream(rate_, video::imageWidth, video::imageHeight, keyFrameInterval,
                               codecDefaultQuality);
@@ -89,7 +89,7 @@ void Display::stampCaption() {
 }
 
 void Display::recordFrame(uint32_t frameNumber) {
-  if (!avi_) avi_ = std::make_unique<video::AviFile>();  // saving turned on after the first frame
+  if (!avi_) avi_ = std::make_unique<video::AviFile>(outputs_);  // saving turned on after the first frame
   uint32_t count = 1;
   if (rateFix_) {
     count = video::frameRepeatCount(frameNumber, lastRecorded_, rate_);

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/output_files.h"
+
 namespace video {
 class AviFile;
 class DisplayWindow;
@@ -19,7 +21,8 @@ struct SharedImage;
 /// display device the window stays closed and the capture works the same.
 class Display {
  public:
-  Display();
+  /// The capture is created through `outputs`.
+  explicit Display(platform::OutputFiles& outputs);
   Display(const Display&) = delete;
   Display& operator=(const Display&) = delete;
   /// Closes the window (ending its thread) and a capture still open.
@@ -76,6 +79,7 @@ class Display {
   uint32_t repeatCount_ = 1;
   bool warned_ = false;
   int32_t frameRateSetting_ = -1;
+  platform::OutputFiles& outputs_;
   std::string aviName_ = "video-capture.avi";
   std::unique_ptr<video::SharedImage> shared_;
   std::unique_ptr<video::CaptionBitmap> captionBitmap_;

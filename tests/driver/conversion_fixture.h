@@ -84,7 +84,7 @@ class ConversionFixture : public ::testing::Test {
   PostProcessState postProcess{decoder, lastSourceName, testOutputs()};
   FlightTrack flightTrack{destinationName, lastSourceName, testOutputs()};
   AesaTimingAnalysis aesaTiming{destinationName, lastSourceName, testOutputs()};
-  Display display;
+  Display display{testOutputs()};
   std::unique_ptr<Observers> observers_;
   RunSettings run;
   SourceSettings sourceSettings;

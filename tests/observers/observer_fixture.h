@@ -137,7 +137,7 @@ class ObserverTest : public testing::Test {
           aesaTiming(destination, lastSource, testOutputs()) {}
     FlightTrack flightTrack;
     AesaTimingAnalysis aesaTiming;
-    Display display;
+    Display display{testOutputs()};
   };
   std::unique_ptr<Products> products_;
   std::unique_ptr<Observers> observers_;

@@ -1,4 +1,5 @@
 // AviFile: the file read back with libavformat, key frames, messages and failures.
+#include "support/test_outputs.h"
 #include "video/avi_file.h"
 
 #include <gtest/gtest.h>
@@ -49,7 +50,7 @@ class AviFileTest : public ::testing::Test {
 TEST_F(AviFileTest, WritesOneMsvcVideoStreamThatReadsBackUpright) {
   const std::string name = dir_.file("a.avi");
   {
-    video::AviFile avi;
+    video::AviFile avi{testOutputs()};
     ASSERT_TRUE(avi.open(name.c_str()));
     ASSERT_TRUE(avi.createVideoStream(125, 640, 512, 50, -1));
     std::vector<uint32_t> pixels = halves(640, 512);
@@ -77,7 +78,7 @@ TEST_F(AviFileTest, WritesOneMsvcVideoStreamThatReadsBackUpright) {
 
 TEST_F(AviFileTest, TheStreamHeaderKeepsScale10TheCallersRateAndRoomForAWholePicture) {
   const std::string name = dir_.file("header.avi");
-  video::AviFile avi;
+  video::AviFile avi{testOutputs()};
   ASSERT_TRUE(avi.open(name.c_str()));
   ASSERT_TRUE(avi.createVideoStream(125, 640, 512, 50, -1));
   std::vector<uint32_t> pixels = halves(640, 512);
@@ -107,7 +108,7 @@ TEST_F(AviFileTest, TheStreamHeaderKeepsScale10TheCallersRateAndRoomForAWholePic
 
 TEST_F(AviFileTest, TheFirstFrameAndEveryFiftiethAfterItAreKeyFrames) {
   const std::string name = dir_.file("keys.avi");
-  video::AviFile avi;
+  video::AviFile avi{testOutputs()};
   ASSERT_TRUE(avi.open(name.c_str()));
   ASSERT_TRUE(avi.createVideoStream(150, 32, 32, 50, -1));
   std::vector<uint32_t> pixels = halves(32, 32);
@@ -123,7 +124,7 @@ TEST_F(AviFileTest, TheFirstFrameAndEveryFiftiethAfterItAreKeyFrames) {
 
 TEST_F(AviFileTest, OpeningASecondFileClosesTheFirst) {
   const std::string first = dir_.file("first.avi"), second = dir_.file("second.avi");
-  video::AviFile avi;
+  video::AviFile avi{testOutputs()};
   ASSERT_TRUE(avi.open(first.c_str()));
   ASSERT_TRUE(avi.createVideoStream(125, 64, 64, 50, -1));
   std::vector<uint32_t> pixels = halves(64, 64);
@@ -138,7 +139,7 @@ TEST_F(AviFileTest, OpeningASecondFileClosesTheFirst) {
 }
 
 TEST_F(AviFileTest, AFrameBeforeTheStreamIsDroppedWithAWarning) {
-  video::AviFile avi;
+  video::AviFile avi{testOutputs()};
   std::vector<uint32_t> pixels = halves(64, 64);
   EXPECT_FALSE(avi.createVideoStream(125, 64, 64, 50, -1));  // no file: quietly false
   EXPECT_FALSE(avi.addVideoFrame(pixels.data()));
@@ -156,7 +157,7 @@ TEST_F(AviFileTest, AFrameBeforeTheStreamIsDroppedWithAWarning) {
 
 TEST_F(AviFileTest, AFileThatCannotBeCreatedIsFatal) {
   const std::string name = dir_.file("no-such-folder/x.avi");
-  video::AviFile avi;
+  video::AviFile avi{testOutputs()};
   try {
     avi.open(name.c_str());
     FAIL() << "an F message ends the program";
@@ -169,7 +170,7 @@ TEST_F(AviFileTest, AFileThatCannotBeCreatedIsFatal) {
 
 TEST_F(AviFileTest, AMissingNameGivesAviFileDotAvi) {
   InDirectory here(dir_);
-  video::AviFile avi;
+  video::AviFile avi{testOutputs()};
   ASSERT_TRUE(avi.open(nullptr));
   avi.close();
   EXPECT_EQ(messages_.all, "-S: AviFile::open(avi_file.avi)\n-S: Video saved: avi_file.avi\n");

@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "support/test_outputs.h"
 #include "avi_reader.h"
 #include "support/test_support.h"
 #include "video/frame_image.h"
@@ -62,14 +63,14 @@ class DisplayTest : public ::testing::Test {
   TempDir dir_;
   std::string avi_ = dir_.file("capture.avi");
   VideoDriver noDevice_{"no-such-driver"};  // headless unless a test picks a driver
-  Display display_;
+  Display display_{testOutputs()};
 };
 
 }  // namespace
 
 TEST_F(DisplayTest, TheWindowExistsWhenStartReturnsAndPaintsEveryFrame) {
   VideoDriver dummy("dummy");
-  Display display;
+  Display display{testOutputs()};
   display.display_start(0, 0, 0);
   ASSERT_TRUE(display.windowOpen());
   ASSERT_TRUE(waitFor([&] { return display.windowPaints() >= 1; }));  // shown once at the start
@@ -84,7 +85,7 @@ TEST_F(DisplayTest, TheWindowExistsWhenStartReturnsAndPaintsEveryFrame) {
 
 TEST_F(DisplayTest, TheCloseBoxLeavesTheWindowOpenAndTheEndOfTheRunIsNotHeldUp) {
   VideoDriver dummy("dummy");
-  auto display = std::make_unique<Display>();
+  auto display = std::make_unique<Display>(testOutputs());
   display->display_start(0, 0, 0);
   ASSERT_TRUE(display->windowOpen());
   SDL_Event close{};
@@ -176,7 +177,7 @@ TEST_F(DisplayTest, TheCaptionIsWrittenIntoTheImageOnlyWhenSaving) {
   display_.display_start(0, 0, 0);
   show(1, 2);
   EXPECT_EQ(display_.image().at(630, 505), paletteColour(2));  // shown without caption
-  Display saving;
+  Display saving{testOutputs()};
   saving.display_set_avi_name(dir_.file("saving.avi"));
   saving.display_save_on();
   saving.display_set_caption("rec01.dat");
@@ -215,7 +216,7 @@ TEST_F(DisplayTest, TheCaptureIsNamedVideoCaptureAviUntilTheRunNamesIt) {
   char* previous = getcwd(nullptr, 0);
   ASSERT_EQ(chdir(dir_.path().c_str()), 0);
   {
-    Display display;
+    Display display{testOutputs()};
     display.display_save_on();
     display.display_start(0, 0, 0);
     Bytes frame = videoFrame(1);
@@ -242,7 +243,7 @@ TEST_F(DisplayTest, ATruncatedFrameIsShownWithTheMissingBytesAsZero) {
 
 TEST_F(DisplayTest, FinishWithoutSavingOrWithoutFramesReportsNothing) {
   display_.display_finish();
-  Display saving;
+  Display saving{testOutputs()};
   saving.display_set_avi_name(dir_.file("never.avi"));
   saving.display_save_on();
   saving.display_finish();
