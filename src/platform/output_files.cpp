@@ -131,6 +131,8 @@ OutputFile OutputFiles::open(const std::string& path, const char* mode, bool own
   entry.name = path;
   entry.target = targetOf(path);
   entry.ownFailures = ownFailures;
+  if (::access(entry.target.c_str(), F_OK) == 0 && ::access(entry.target.c_str(), W_OK) != 0)
+    return OutputFile();  // a file we may not write is not replaced either (errno is set)
   if (naming_ == Naming::inPlace || writtenDirectly(entry.target)) {
     entry.stream = std::fopen(entry.target.c_str(), mode);
   } else {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -189,6 +190,23 @@ TEST(OutputFilesInPlace, AFileIsWrittenUnderItsNameFromTheStart) {
   EXPECT_EQ(contents(dir / "t.txt"), "seen");
   out.close();
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+  fs::remove_all(dir);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(OutputFilesPermissions, AFileThatMayNotBeWrittenIsNotReplaced) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root may write every file";
+  std::string pattern = (fs::temp_directory_path() / "tarsel-outputs-XXXXXX").string();
+  const fs::path dir = mkdtemp(pattern.data());
+  std::ofstream(dir / "ro.txt") << "kept";
+  fs::permissions(dir / "ro.txt", fs::perms::owner_read);
+  platform::OutputFiles outputs([](const std::string&, int) {}, [](const std::string&, const std::string&) {});
+  EXPECT_FALSE(outputs.open((dir / "ro.txt").string(), "w"));
+  EXPECT_EQ(errno, EACCES);
+  EXPECT_EQ(contents(dir / "ro.txt"), "kept");
   fs::remove_all(dir);
 }
 
