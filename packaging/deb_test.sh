@@ -33,7 +33,7 @@ for command in info list extract check recover; do
 done
 for file in share/bash-completion/completions/tarsel share/bash-completion/completions/tarsel-records \
     share/doc/tarsel/README.md share/doc/tarsel/LICENSE share/doc/tarsel/destination-format.md \
-    share/doc/tarsel/tarsel_records.py; do
+    share/doc/tarsel/run-report.md share/doc/tarsel/run-report.schema.json share/doc/tarsel/tarsel_records.py; do
   [ -s "$root/$file" ] || { echo "missing $file"; exit 1; }
 done
 bash -n "$root/share/bash-completion/completions/tarsel"
