@@ -79,43 +79,59 @@ void exitTimeSummary() {
   if (module().autoSummary == 1) summary(nullptr, result_code());
 }
 
-std::string format(const char* fmt, va_list args) {
+// Appends the formatted text to `line`; answers its length (0 when the format fails).
+size_t appendFormatted(std::string& line, const char* fmt, va_list args) {
   va_list copy;
   va_copy(copy, args);
   char small[512];
   int n = std::vsnprintf(small, sizeof small, fmt, copy);
   va_end(copy);
-  if (n < 0) return {};
-  if (static_cast<size_t>(n) < sizeof small) return std::string(small, n);
-  std::string text(static_cast<size_t>(n) + 1, '\0');
-  std::vsnprintf(text.data(), text.size(), fmt, args);
-  text.resize(n);
-  return text;
+  if (n < 0) return 0;
+  if (static_cast<size_t>(n) < sizeof small) {
+    line.append(small, static_cast<size_t>(n));
+  } else {
+    size_t at = line.size();
+    line.resize(at + static_cast<size_t>(n) + 1);
+    std::vsnprintf(line.data() + at, static_cast<size_t>(n) + 1, fmt, args);
+    line.resize(at + static_cast<size_t>(n));
+  }
+  return static_cast<size_t>(n);
 }
 
+void appendNumber(std::string& line, long long number) {
+  char digits[24];
+  int n = std::snprintf(digits, sizeof digits, "%lld", number);
+  line.append(digits, static_cast<size_t>(n));
+}
+
+// The line is built in one buffer: a message costs one allocation, not one per piece.
 int write(int level, bool withSystemError, const char* fmt, va_list args) {
   int savedErrno = errno;
   Module& m = module();
   m.counters[clampLevel(level)]++;
   if (level < m.threshold) return 0;
-  std::string body = format(fmt, args);
-  int length = static_cast<int>(body.size());
   std::string line;
+  line.reserve(160);
   if (m.programName) line += *m.programName;
   line += '-';
   line += levelLetters[clampLevel(level)];
   if (m.contextText) {
     line += '[';
     line += *m.contextText;
-    if (m.contextNumber != 0) line += ':' + std::to_string(m.contextNumber);
+    if (m.contextNumber != 0) {
+      line += ':';
+      appendNumber(line, m.contextNumber);
+    }
     line += ']';
   }
   line += ": ";
-  line += body;
+  int length = static_cast<int>(appendFormatted(line, fmt, args));
   if (withSystemError) {
     line += " -- ";
     line += std::strerror(savedErrno);
-    line += " (" + std::to_string(savedErrno) + ")";
+    line += " (";
+    appendNumber(line, savedErrno);
+    line += ')';
   }
   if (level != Q) line += '\n';
   emit(stream_for(level), line, level);

@@ -33,6 +33,44 @@ void FlowIndex::rebuild(const FlowTable& table) {
   last_ = nullptr;
 }
 
+void FlowIndex::add(Flow& flow) {
+  addHalf(flow, flow.startA, flow.endA);
+  addHalf(flow, flow.startB, flow.endB);
+  last_ = nullptr;
+}
+
+// A piece that `at` falls strictly inside becomes two with the same flows.
+void FlowIndex::splitAt(uint64_t at) {
+  auto it = std::upper_bound(pieces_.begin(), pieces_.end(), at,
+                             [](uint64_t a, const Piece& p) { return a < p.end; });
+  if (it == pieces_.end() || at <= it->start) return;
+  Piece upper{at, it->end, it->flows};
+  it->end = at;
+  pieces_.insert(it + 1, std::move(upper));
+}
+
+// The flow goes last into every piece of [start, end) (it is last in table order); the gaps
+// of that range without a piece become pieces of their own. A half whose end wrapped below
+// its start claims nothing, as in claims().
+void FlowIndex::addHalf(Flow& flow, uint64_t start, uint64_t end) {
+  if (start >= end) return;
+  splitAt(start);
+  splitAt(end);
+  auto it = std::upper_bound(pieces_.begin(), pieces_.end(), start,
+                             [](uint64_t a, const Piece& p) { return a < p.end; });
+  uint64_t at = start;
+  while (at < end) {
+    if (it == pieces_.end() || it->start > at) {
+      uint64_t gapEnd = it == pieces_.end() ? end : std::min(end, it->start);
+      it = pieces_.insert(it, Piece{at, gapEnd, {&flow}});
+    } else if (it->flows.empty() || it->flows.back() != &flow) {
+      it->flows.push_back(&flow);  // the other half of the flow may have come first
+    }
+    at = it->end;
+    ++it;
+  }
+}
+
 const FlowIndex::Piece* FlowIndex::pieceFor(uint32_t address) {
   if (last_ && address >= last_->start && address < last_->end) return last_;
   auto it = std::upper_bound(pieces_.begin(), pieces_.end(), uint64_t{address},

@@ -17,8 +17,11 @@ struct FlowMatch {
 /// first-match walk of the table (source-id rule and template rule included).
 class FlowIndex {
  public:
-  /// Rebuilds the index from the table (after loading and after every clone).
+  /// Rebuilds the index from the table (after loading).
   void rebuild(const FlowTable& table);
+  /// Adds a flow appended to the table (a clone): the same answers as a rebuild, at the cost
+  /// of the pieces it covers rather than of the whole table.
+  void add(Flow& flow);
   /// The first flow in table order that claims `address` for `sourceId` (binding a flow whose
   /// source id is still 0), or the template: the last claimant bound to another source.
   FlowMatch find(uint32_t address, uint32_t sourceId);
@@ -30,6 +33,8 @@ class FlowIndex {
     std::vector<Flow*> flows;
   };
   const Piece* pieceFor(uint32_t address);
+  void addHalf(Flow& flow, uint64_t start, uint64_t end);
+  void splitAt(uint64_t at);
   std::vector<Piece> pieces_;
   const Piece* last_ = nullptr;
 };

@@ -256,7 +256,7 @@ Flow* BlockScanner::cloneFlow(const Flow& templateFlow, uint32_t sourceId, uint3
   clone->build();
   msg::info("Flow: %s@%u b=0x%X a=0x%X", clone->name, sourceId, clone->base, address);
   table_.push_back(std::move(clone));
-  index_.rebuild(table_);
+  index_.add(*table_.back());
   return table_.back().get();
 }
 

@@ -1,8 +1,19 @@
 // Storage and cycle state of one flow.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "layout/layout.h"
+
+void BlockCounts::assign(std::size_t count) {
+  clear();
+  if (count == 0) return;
+  auto* counts = static_cast<uint32_t*>(std::calloc(count, sizeof(uint32_t)));
+  if (!counts) throw std::bad_alloc();
+  counts_.reset(counts);
+  size_ = count;
+}
 
 void Flow::build() {
   startA = base;
@@ -16,7 +27,7 @@ void Flow::build() {
   data = nullptr;
   blockCounts.clear();
   touched.clear();
-  storedBlocks = extent = arrivedBlocks = dirty = filled = 0;
+  storedBlocks = extent = arrivedBlocks = dirty = filled = farFrom = farEnd = 0;
   firstBlockPos = lastBlockPos = 0;
   started = 0;
   idle = 1;
@@ -29,7 +40,7 @@ void Flow::allocate() {
   // stores and readers reach it (fillTo).
   platform::MappedBytes bytes(storageBytes());
   // Indexes above maxBlock are dropped by the scanner, so maxBlock + 1 counters suffice.
-  blockCounts.assign(std::size_t{maxBlock} + 1, 0);
+  blockCounts.assign(std::size_t{maxBlock} + 1);
   storage = std::move(bytes);
   data = storage.get() + flowHeadroom;
   filled = 0;
@@ -38,10 +49,21 @@ void Flow::allocate() {
 uint8_t* Flow::fillTo(std::size_t end) const {
   if (!data) return data;
   end = std::min<std::size_t>(end, capacity);
-  if (end > filled) {
-    std::memset(data + filled, flowFillByte, end - filled);
-    filled = static_cast<uint32_t>(end);
+  if (end <= filled) return data;
+  std::size_t at = filled;
+  if (farFrom < farEnd) {
+    // Runs of blocks that did not arrive are filled; the far blocks that did are stepped over.
+    std::size_t index = std::max<std::size_t>(at / flowBlockSize, farFrom);
+    for (; index < farEnd && index * flowBlockSize < end; ++index) {
+      if (blockCounts[index] == 0) continue;
+      std::size_t blockAt = index * flowBlockSize;
+      if (blockAt > at) std::memset(data + at, flowFillByte, blockAt - at);
+      at = std::max(at, blockAt + flowBlockSize);
+    }
   }
+  if (end > at) std::memset(data + at, flowFillByte, end - at);
+  filled = static_cast<uint32_t>(end);
+  if (farFrom < farEnd && filled >= std::size_t{farEnd} * flowBlockSize) farFrom = farEnd = 0;
   return data;
 }
 
@@ -49,9 +71,17 @@ void Flow::store(uint32_t index, const uint8_t* block) {
   arrivedBlocks++;
   idle = 0;
   std::size_t at = std::size_t{index} * flowBlockSize;
-  fillTo(at);  // the bytes below the block read as before it arrived
+  if (at > filled && at - filled > farFill) {
+    // Far beyond what is filled: the gap is filled when a reader reaches it.
+    if (farFrom == farEnd) farFrom = farEnd = index;
+    farFrom = std::min(farFrom, index);
+    farEnd = std::max(farEnd, index + 1);
+  } else {
+    fillTo(at);  // the bytes below the block read as before it arrived
+  }
   std::memcpy(data + at, block, flowBlockSize);
-  filled = static_cast<uint32_t>(std::max<std::size_t>(filled, std::min<std::size_t>(at + flowBlockSize, capacity)));
+  if (at <= filled)
+    filled = static_cast<uint32_t>(std::max<std::size_t>(filled, std::min<std::size_t>(at + flowBlockSize, capacity)));
   if (blockCounts[index]++ == 0) touched.push_back(index);
   storedBlocks++;
   extent = std::max(extent, (index + 1) * flowBlockSize);
@@ -77,6 +107,7 @@ void Flow::reset() {
   }
   touched.clear();
   storedBlocks = extent = arrivedBlocks = dirty = 0;
+  farFrom = farEnd = 0;
   firstBlockPos = lastBlockPos = 0;
   started = 0;
   idle = 1;

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -40,6 +41,28 @@ constexpr uint32_t flowBlockSize = 256;     // payload of one recorder block
 constexpr uint32_t flowHeadroom = 1024;     // room for the record header before data
 constexpr uint8_t flowFillByte = 0xCA;      // what blocks that never arrived read as
 
+/// Zeroed block counters from the system's zeroing allocator (calloc): a big flow's counters
+/// cost no loop over every block, and mapped zero pages where the allocator maps them.
+class BlockCounts {
+ public:
+  /// `count` counters reading 0 (earlier ones dropped); throws std::bad_alloc when memory runs out.
+  void assign(std::size_t count);
+  void clear() { counts_.reset(); size_ = 0; }
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  uint32_t& operator[](std::size_t i) { return counts_.get()[i]; }
+  uint32_t operator[](std::size_t i) const { return counts_.get()[i]; }
+  const uint32_t* begin() const { return counts_.get(); }
+  const uint32_t* end() const { return counts_.get() + size_; }
+
+ private:
+  struct Free {
+    void operator()(uint32_t* counts) const { std::free(counts); }
+  };
+  std::unique_ptr<uint32_t, Free> counts_;
+  std::size_t size_ = 0;
+};
+
 /// One flow of one recording source.
 struct Flow {
   int32_t firmware = 1;          // 0 for software-recorded data ("SW")
@@ -62,7 +85,7 @@ struct Flow {
   uint32_t expectedBlocks = 0;
   uint32_t arrivedBlocks = 0;
   uint32_t storedBlocks = 0;
-  std::vector<uint32_t> blockCounts;   // indexed 0..maxBlock; empty until allocated
+  BlockCounts blockCounts;             // indexed 0..maxBlock; empty until allocated
   std::vector<uint32_t> touched;       // block indexes stored since the last reset, each once
   platform::MappedBytes storage;       // size + 2048 bytes, mapped with the first block
   uint8_t* data = nullptr;             // storage + 1024; null until allocated
@@ -81,9 +104,17 @@ struct Flow {
   /// Bytes from the start of data (at most capacity) that hold what readers see; the rest of
   /// the capacity has never been touched and is filled with 0xCA when something first reaches
   /// it, so a big flow costs only the part a recording uses (large allocations are mapped
-  /// pages that cost nothing until written). Stores keep it at or past the extent; a reader
-  /// of bytes beyond the extent calls fillTo first.
+  /// pages that cost nothing until written). A store next to the filled bytes fills up to its
+  /// block; a store far beyond them (more than farFill bytes) leaves the gap for the first
+  /// reader, so a stray block deep in a big flow costs its block, not the storage below it.
+  /// consumer() fills up to the extent before an observer reads; a reader of bytes beyond the
+  /// extent calls fillTo first.
   mutable uint32_t filled = 0;
+  /// Blocks stored this cycle past `filled` lie in [farFrom, farEnd) (empty when equal); the
+  /// fill steps over them.
+  mutable uint32_t farFrom = 0;
+  mutable uint32_t farEnd = 0;
+  static constexpr uint32_t farFill = 0x10000;
 
   /// Sets the derived ranges for `size`; storage and counters come with the first block.
   void build();
@@ -92,7 +123,8 @@ struct Flow {
   /// after it as 0.
   void allocate();
   /// Makes the first `end` bytes of data (at most capacity) read as they should: bytes never
-  /// filled yet become 0xCA. Costs only bytes not filled before. Answers data.
+  /// filled yet become 0xCA, blocks stored this cycle keep their data. Costs only bytes not
+  /// filled before. Answers data.
   uint8_t* fillTo(std::size_t end) const;
   /// The bytes `allocate` takes for storage.
   std::size_t storageBytes() const { return std::size_t{size} + 2 * std::size_t{flowHeadroom}; }
@@ -103,8 +135,12 @@ struct Flow {
   /// Back to an empty cycle: counters 0, data refilled with 0xCA, idle 1; side is kept.
   /// Costs what the cycle stored, not the flow's size.
   void reset();
-  /// The observer to call: `observer`, or the embedded default.
-  IFlowObserver& consumer() { return observer ? *observer : defaultObserver; }
+  /// The observer to call: `observer`, or the embedded default; the cycle's bytes (up to the
+  /// extent) read as they should first.
+  IFlowObserver& consumer() {
+    if (extent > filled) fillTo(extent);
+    return observer ? *observer : defaultObserver;
+  }
 };
 
 /// The ordered flow table (layout order, per-source clones appended).

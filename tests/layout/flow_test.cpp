@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "layout/layout.h"
 
@@ -178,4 +179,57 @@ TEST(Flow, FillsOnlyAsFarAsStoresAndReadersReach) {
   EXPECT_TRUE(allFill(flow, 0, flow.capacity));
   EXPECT_EQ(flow.data[flow.capacity], 0);  // the spare bytes past the capacity read 0
   EXPECT_EQ(flow.data[-1], 0);             // so does the headroom
+}
+
+// Stores near and far into a big flow, readers reaching part of it, resets: whatever the order,
+// a reader sees every stored block's bytes and 0xCA everywhere else, as if the whole capacity
+// had been filled before the first block.
+TEST(Flow, FarBlocksLeaveTheirGapForTheReaderAndReadTheSame) {
+  Flow flow = builtFlow(0, 0x200000, 0);
+  std::vector<uint8_t> expected(flow.capacity, flowFillByte);
+  auto matches = [&](std::size_t end) {
+    const uint8_t* data = flow.fillTo(end);
+    return std::equal(data, data + end, expected.begin());
+  };
+  const uint32_t clusters[] = {0, 20, 300, 301, 4000, 8100, flow.maxBlock - 1};
+  uint32_t seed = 1;
+  auto next = [&](uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  for (int step = 0; step < 3000; ++step) {
+    uint32_t what = next(20);
+    if (what == 0) {
+      // A reset keeps what readers have filled; a fresh flow starts with nothing filled.
+      if (next(2)) flow.reset();
+      else flow = builtFlow(0, 0x200000, 0);
+      std::fill(expected.begin(), expected.end(), flowFillByte);
+    } else if (what < 3) {
+      // Most readers look at the first words (headers); some reach far.
+      std::size_t end = next(4) ? next(0x2000) : next(flow.capacity + 1);
+      ASSERT_TRUE(matches(end)) << "step " << step << ": reader up to " << end;
+    } else if (what == 3) {
+      // What an observer is handed: the cycle up to its extent.
+      flow.consumer();
+      ASSERT_TRUE(std::equal(flow.data, flow.data + std::min(flow.extent, flow.capacity), expected.begin()))
+          << "step " << step;
+    } else {
+      uint32_t index = std::min(flow.maxBlock - 1, clusters[next(std::size(clusters))] + next(4));
+      uint8_t fill = uint8_t(step);
+      storeBlock(flow, index, fill);
+      std::fill_n(expected.begin() + std::size_t{index} * flowBlockSize, flowBlockSize, fill);
+    }
+  }
+  ASSERT_TRUE(matches(flow.capacity));
+}
+
+TEST(Flow, AFarBlockCostsItsBlockUntilAReaderComes) {
+  Flow flow = builtFlow(0, 0x200000, 0);
+  storeBlock(flow, 0, 0x11);
+  storeBlock(flow, 8000, 0x22);
+  EXPECT_EQ(flow.filled, flowBlockSize);  // nothing between the two blocks was written
+  flow.consumer();                        // an observer reads the cycle
+  EXPECT_EQ(flow.filled, 8001u * flowBlockSize);
+  EXPECT_TRUE(allFill(flow, flowBlockSize, 8000 * flowBlockSize));
+  EXPECT_EQ(flow.data[8000 * flowBlockSize], 0x22);
 }

@@ -210,7 +210,7 @@ TEST_F(HeaderTest, HeaderSynchDisregardsAPartialSignalFlow) {
   EXPECT_EQ(sum.cycles, 0u);
   EXPECT_EQ(sum.extent, 0u);
   EXPECT_EQ(sum.idle, 1);
-  EXPECT_EQ(sum.data[8000 * 256], 0xCA);
+  EXPECT_EQ(sum.fillTo(8001 * 256)[8000 * 256], 0xCA);  // as a reader sees it
   EXPECT_EQ(destination().size(), 2u * (32 + 0x1000));  // the two header records only
 }
 
