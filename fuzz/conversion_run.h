@@ -101,6 +101,8 @@ inline void convert(const Choices& choices, unsigned files) {
   settings.sources.sourceName = sourceName(1);
   settings.sources.concatenate = files > 1 ? -1 : 0;
   settings.fixSarHeaders = choices.fixSarHeaders;
+  // The fuzz target redirects names opened with fopen into its scratch folder.
+  settings.outputNaming = platform::OutputFiles::Naming::inPlace;
   std::atomic<bool> stop{false};
   Converter converter(std::move(settings), stop);
   if (converter.loadLayout() != nullptr) return;

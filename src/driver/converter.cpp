@@ -51,7 +51,7 @@ Converter::Converter(ConverterSettings settings, std::atomic<bool>& stopRequeste
       stopRequested_(stopRequested),
       destinationName_(destinationFor(settings_)),
       previousExit_(msg::setExitHandler([this](int status) { endOfProcess(status); })),
-      outputs_(reportWriteError, refuseClash) {
+      outputs_(reportWriteError, refuseClash, settings_.outputNaming) {
   // The video keeps the name derived from the source even when /o names the destination,
   // and lies beside the destination.
   display_.display_set_avi_name(besideDestination(

@@ -34,6 +34,9 @@ struct ConverterSettings {
   bool fixSarHeaders = false;           // /fixhr
   std::string reportPath;               // /report, empty without
   std::string version;                  // shown in the run report
+  // Outputs under their own names from the start, for harnesses that redirect what is opened
+  // by name (the fuzz targets); a run writes under temporary names.
+  platform::OutputFiles::Naming outputNaming = platform::OutputFiles::Naming::temporaryUntilClosed;
 };
 
 /// One conversion, from loading the layout to the closing statistics. Owns every part of the
