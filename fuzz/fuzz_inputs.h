@@ -55,9 +55,11 @@ class Cursor {
 };
 
 /// The outputs of one input's products: their failures and clashes are not what is fuzzed.
+/// Written under their own names, so the redirected fopen puts them into the scratch folder.
 inline platform::OutputFiles quietOutputs() {
   return platform::OutputFiles([](const std::string&, int) {},
-                               [](const std::string&, const std::string&) {});
+                               [](const std::string&, const std::string&) {},
+                               platform::OutputFiles::Naming::inPlace);
 }
 
 // ---- layout loader
