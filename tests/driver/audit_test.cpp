@@ -151,6 +151,27 @@ TEST_F(ProgramAudit, ABadHeaderAtTheStartOfTheSecondFileKeepsTheCyclesOfTheFirst
   EXPECT_EQ(readFile(dir.file("out.bin")).size(), 2u * (32 + 4096));
 }
 
+// The F message ends the run: the destination keeps its whole records, a product still open is
+// discarded, so its earlier file stays as it was and no temporary is left.
+TEST_F(ProgramAudit, AnFMessageLeavesTheEarlierProductsUntouched) {
+  writeFile(dir.file("_19-05-17-10-30-00_1.rec"), signalOnly());
+  const std::string history = "pp-_19-05-17-10-30-00_1.rec.txt";
+  writeFile(dir.file(history), Bytes{'o', 'l', 'd', '\n'});
+  ASSERT_EQ(tarsel("_19-05-17-10-30-00_1.rec /o=out.bin /postprocess=3 //o").status, 0);
+  ASSERT_NE(readFile(dir.file(history)), (Bytes{'o', 'l', 'd', '\n'}));  // a whole run replaces it
+  writeFile(dir.file(history), Bytes{'o', 'l', 'd', '\n'});
+  writeFile(dir.file("_19-05-17-10-30-00_2.rec"), Bytes(272, 0));
+  ProgramResult r = tarsel("_19-05-17-10-30-00_1.rec /concatenate /o=out.bin /postprocess=3 //o");
+  EXPECT_EQ(r.status, 1);
+  ASSERT_THAT(r.err, HasSubstr("back retry error\n"));
+  EXPECT_EQ(readFile(dir.file("out.bin")).size(), 2u * (32 + 4096));
+  EXPECT_EQ(readFile(dir.file(history)), (Bytes{'o', 'l', 'd', '\n'}));
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_FALSE(name[0] == '.' && name.find('.', 1) != std::string::npos) << name;
+  }
+}
+
 TEST_F(ProgramAudit, MaxZeroEndsTheScanAfterTheFirstBlockWithoutAFileLine) {
   writeFile(dir.file("s.rec"), signalOnly());
   ProgramResult r = tarsel("s.rec /m=0 /a");
