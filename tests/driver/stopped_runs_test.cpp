@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "support/recording.h"
@@ -90,21 +91,13 @@ TEST(FullDestination, KeepsTheWholeRecordsAndFails) {
 // and fails the run; the destination and the other products are written as usual.
 class FullProduct : public ::testing::TestWithParam<const char*> {
  protected:
-  static void SetUpTestSuite() {
-    directory = new TempDir;
-    ProgramResult synth = runProgram(*directory, tarselPath("tarsel-synth"), "--size 20M");
-    ASSERT_EQ(synth.status, 0) << synth.err;
-  }
-  static void TearDownTestSuite() {
-    delete directory;
-    directory = nullptr;
-  }
-  static TempDir* directory;
+  static void SetUpTestSuite() { directory = synthesizedFlight("--size 20M"); }
+  static void TearDownTestSuite() { directory.reset(); }
+  static inline std::unique_ptr<TempDir> directory;
 };
 
-TempDir* FullProduct::directory = nullptr;
-
 TEST_P(FullProduct, IsReportedOnceAndFailsTheRun) {
+  ASSERT_TRUE(directory);
   const TempDir& dir = *directory;
   const std::string product = GetParam();
   std::filesystem::remove(dir.file(product));

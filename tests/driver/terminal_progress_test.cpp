@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -78,20 +79,12 @@ ProgramResult runOnTerminal(const TempDir& dir, const std::vector<std::string>& 
 
 class TerminalProgressTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    directory = new TempDir;
-    // About a second of conversion, so that several drawings fall within it.
-    ProgramResult synth = runProgram(*directory, tarselPath("tarsel-synth"), "--size 300M");
-    ASSERT_EQ(synth.status, 0) << synth.err;
-  }
-  static void TearDownTestSuite() {
-    delete directory;
-    directory = nullptr;
-  }
-  static TempDir* directory;
+  // About a second of conversion, so that several drawings fall within it.
+  static void SetUpTestSuite() { directory = synthesizedFlight("--size 300M"); }
+  static void TearDownTestSuite() { directory.reset(); }
+  void SetUp() override { ASSERT_TRUE(directory); }
+  static inline std::unique_ptr<TempDir> directory;
 };
-
-TempDir* TerminalProgressTest::directory = nullptr;
 
 // Each drawing ("\r" + line + "\033[K") is followed by a carriage return: the clear, or the
 // next drawing; so no message ever lands behind a line, and the run ends with it cleared.

@@ -5,8 +5,11 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "support/recording.h"
 
@@ -41,4 +44,16 @@ inline ProgramResult runProgram(const TempDir& dir, const std::string& program,
 
 inline std::string tarselPath(const char* name = "tarsel") {
   return std::string(TARSEL_BINARY_DIR) + "/" + name;
+}
+
+/// A folder holding a synthetic flight made by tarsel-synth with `synthArguments` (its first
+/// file is "_19-05-17-10-30-00_1.rec"), for a test suite to share; null when the synthesiser failed.
+inline std::unique_ptr<TempDir> synthesizedFlight(const std::string& synthArguments) {
+  auto dir = std::make_unique<TempDir>();
+  ProgramResult synth = runProgram(*dir, tarselPath("tarsel-synth"), synthArguments);
+  if (synth.status != 0) {
+    ADD_FAILURE() << "tarsel-synth " << synthArguments << ": " << synth.err;
+    return nullptr;
+  }
+  return dir;
 }
