@@ -16,7 +16,7 @@
 #include <string>
 #include <utility>
 
-#include "driver/converter.h"
+#include "converter.h"
 
 namespace damaged {
 

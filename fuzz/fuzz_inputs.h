@@ -20,15 +20,15 @@
 #include "commandline/cmdopt.h"
 #include "commandline/messages.h"
 #include "driver/converter_options.h"
-#include "layout/json.h"
+#include "json.h"
 #include "layout/layout.h"
 #include "platform/output_files.h"
-#include "postprocess/aesa_catalogue.h"
+#include "aesa_catalogue.h"
 #include "postprocess/aesa_timing.h"
-#include "postprocess/post_process_state.h"
+#include "post_process_state.h"
 #include "products/products.h"
 #include "soft/soft.h"
-#include "video/frame_image.h"
+#include "frame_image.h"
 
 namespace fuzzing {
 

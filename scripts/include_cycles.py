@@ -15,7 +15,8 @@ for folder, _, names in os.walk(root):
 
 
 def node(rel):
-    return os.path.splitext(rel)[0]
+    # A public header (<sub>/include/<sub>/x.h) pairs with <sub>/x.cpp.
+    return re.sub(r"^([^/]+)/include/\1/", r"\1/", os.path.splitext(rel)[0])
 
 
 edges = {}
@@ -24,7 +25,9 @@ for rel, path in files.items():
     with open(path, encoding="utf-8", errors="replace") as f:
         text = f.read()
     for target in include.findall(text):
-        for candidate in (os.path.normpath(os.path.join(here, target)), os.path.normpath(target)):
+        sub = target.split("/")[0]
+        public = os.path.join(sub, "include", target)
+        for candidate in (os.path.normpath(os.path.join(here, target)), os.path.normpath(public)):
             if candidate in files:
                 if node(candidate) != node(rel):
                     edges.setdefault(node(rel), set()).add(node(candidate))

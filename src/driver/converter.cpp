@@ -1,4 +1,4 @@
-#include "driver/converter.h"
+#include "converter.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -121,8 +121,7 @@ int Converter::run() {
   if (settings_.observers.videoSave && !settings_.observers.videoShow)
     msg::warning("video capture needs /videoshow");
   if (settings_.frameRate) display_.display_set_frame_rate(*settings_.frameRate);
-  postProcess_.setUpPostProcess(settings_.observers.postProcessLevel);
-  if (settings_.fixSarHeaders) postProcess_.setFixSarHeaders(true);
+  postProcess_.setUp(settings_.observers.postProcessLevel, settings_.fixSarHeaders);
   // The status line only on a terminal: a pipe or a file sees exactly the messages.
   if (ProgressLine::wanted()) {
     sources_.measureAhead();

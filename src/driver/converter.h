@@ -9,12 +9,13 @@
 #include <vector>
 
 #include "commandline/messages.h"
-#include "driver/progress.h"
-#include "driver/run_report.h"
-#include "driver/scanner.h"
-#include "driver/source_sequence.h"
+#include "progress.h"
+#include "run_report.h"
+#include "scanner.h"
+#include "source_sequence.h"
 #include "layout/layout.h"
 #include "observers/observers.h"
+#include "observers/output_writer.h"
 #include "platform/output_files.h"
 #include "postprocess/postprocess.h"
 #include "products/products.h"
@@ -79,14 +80,14 @@ class Converter {
   FlowTable table_;
   OutputWriter output_{outputs_};
   SoftDecoder decoder_;
-  PostProcessState postProcess_{decoder_, lastSourceName_, outputs_};
+  PostProcess postProcess_{decoder_, lastSourceName_, outputs_};
   FlightTrack flightTrack_{destinationName_, lastSourceName_, outputs_};
   AesaTimingAnalysis aesaTiming_{destinationName_, lastSourceName_, outputs_};
   Display display_{outputs_};
   Observers observers_{settings_.observers, table_,
                        ObserverOutputs{outputs_, output_, postProcess_, flightTrack_, display_,
                                        aesaTiming_}};
-  SourceSequence sources_{settings_.sources, display_, observers_.currentHeader(),
+  SourceSequence sources_{settings_.sources, display_, observers_.headerCounters(),
                           lastSourceName_, outputs_};
   RunReport report_{settings_.reportPath};
   ProgressLine progress_;

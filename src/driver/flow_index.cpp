@@ -1,4 +1,4 @@
-#include "driver/flow_index.h"
+#include "flow_index.h"
 
 #include <algorithm>
 

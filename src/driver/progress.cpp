@@ -1,4 +1,4 @@
-#include "driver/progress.h"
+#include "progress.h"
 
 #include <algorithm>
 #include <chrono>

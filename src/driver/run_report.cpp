@@ -1,4 +1,4 @@
-#include "driver/run_report.h"
+#include "run_report.h"
 
 #include <cstdio>
 #include <filesystem>

@@ -1,7 +1,7 @@
-#include "driver/scanner.h"
+#include "scanner.h"
 
-#include "driver/progress.h"
-#include "driver/run_report.h"
+#include "progress.h"
+#include "run_report.h"
 
 #include <algorithm>
 #include <array>
@@ -14,6 +14,7 @@
 #include "platform/platform.h"
 #include "format/format.h"
 #include "observers/observers.h"
+#include "observers/output_writer.h"
 #include "postprocess/postprocess.h"
 #include "products/products.h"
 #include "video/video.h"
@@ -25,7 +26,7 @@ unsigned long long asHex(uint64_t v) { return static_cast<unsigned long long>(v)
 }  // namespace
 
 BlockScanner::BlockScanner(const RunSettings& settings, FlowTable& table, Observers& observers,
-                           SourceSequence& sources, PostProcessState& postProcess,
+                           SourceSequence& sources, PostProcess& postProcess,
                            std::atomic<bool>& stopRequested, RunReport& report,
                            platform::OutputFiles& outputs, ProgressLine* progress)
     : settings_(settings),
@@ -91,7 +92,7 @@ BlockScanner::Step BlockScanner::scanOne() {
   if (!sources_.isOpen() || memoryExhausted_ || observers_.output.failed()) return Step::stop;
   if (!readWithContinuation(header_, blockHeaderSize)) return Step::stop;
   if (stopRequested_.load()) return Step::stop;
-  HeaderObserver* header = &observers_.currentHeader();
+  HeaderCounters* header = &observers_.headerCounters();
   bool marked = std::memcmp(header_ + 10, blockMarker, sizeof blockMarker) == 0;
   if (settings_.fastDateFix) {
     // Each file is read only until its first header time is known.
@@ -366,7 +367,7 @@ void BlockScanner::endOfRun() {
     for (const auto& [address, count] : unrecognizedAddresses_)
       msg::warning("  @%0X: %u", address, count);
   }
-  postProcess_.reportPostProcess();
+  postProcess_.report();
   printStatistics(outputSize);
   recordTotals(outputSize);
   observers_.display.display_finish();
@@ -383,7 +384,7 @@ void BlockScanner::recordTotals(uint64_t outputSize) {
   for (const auto& flow : table_)
     if (flow->cycles != 0) report_.setCyclesSaved(flow->name, flow->sourceId, flow->cycles);
   report_.setUnrecognizedAddresses(unrecognizedAddresses_.size());
-  const HeaderObserver& h = observers_.currentHeader();
+  const HeaderCounters& h = observers_.headerCounters();
   report_.setRanges(h.firstBatch, h.lastBatch, h.firstSecs, h.lastSecs);
   report_.setDestinationBytes(outputSize);
   if (stopRequested_.load()) {
@@ -394,7 +395,7 @@ void BlockScanner::recordTotals(uint64_t outputSize) {
 }
 
 void BlockScanner::printStatistics(uint64_t outputSize) {
-  const HeaderObserver* h = &observers_.currentHeader();
+  const HeaderCounters* h = &observers_.headerCounters();
   double in = static_cast<double>(sources_.inputTotal()) / 1048576.0;
   double out = static_cast<double>(outputSize) / 1048576.0;
   uint32_t duration = h->lastSecs - h->firstSecs;

@@ -5,13 +5,13 @@
 #include <cstdint>
 #include <map>
 
-#include "driver/flow_index.h"
-#include "driver/source_sequence.h"
+#include "flow_index.h"
+#include "source_sequence.h"
 #include "layout/layout.h"
 #include "platform/output_files.h"
 
 class Observers;
-class PostProcessState;
+class PostProcess;
 class ProgressLine;
 class RunReport;
 
@@ -32,7 +32,7 @@ struct RunSettings {
 class BlockScanner {
  public:
   BlockScanner(const RunSettings& settings, FlowTable& table, Observers& observers,
-               SourceSequence& sources, PostProcessState& postProcess,
+               SourceSequence& sources, PostProcess& postProcess,
                std::atomic<bool>& stopRequested, RunReport& report,
                platform::OutputFiles& outputs, ProgressLine* progress = nullptr);
   /// Runs the scan and the end of run; answers the exit status 0. The progress line, when
@@ -63,7 +63,7 @@ class BlockScanner {
   Observers& observers_;
   SourceSequence& sources_;
   std::atomic<bool>& stopRequested_;
-  PostProcessState& postProcess_;
+  PostProcess& postProcess_;
   RunReport& report_;
   platform::OutputFiles& outputs_;
   ProgressLine* progress_;

@@ -1,4 +1,4 @@
-#include "driver/source_sequence.h"
+#include "source_sequence.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -147,11 +147,11 @@ std::string withoutDirectory(const std::string& path) {
 }  // namespace
 
 SourceSequence::SourceSequence(const SourceSettings& settings, Display& display,
-                               HeaderObserver& currentHeader, std::string& lastSourceName,
+                               HeaderCounters& headerCounters, std::string& lastSourceName,
                                platform::OutputFiles& outputs)
     : settings_(settings),
       display_(display),
-      currentHeader_(currentHeader),
+      headerCounters_(headerCounters),
       lastSourceName_(lastSourceName),
       outputs_(outputs),
       file_(sourceBufferSize) {}
@@ -202,10 +202,10 @@ bool SourceSequence::openSource() {
     std::memcpy(nameDate_, n, sizeof nameDate_);
   }
   if (!file_.open(currentName_)) {
-    currentHeader_.showPosition = true;
+    headerCounters_.showPosition = true;
     return false;
   }
-  currentHeader_.showPosition = true;
+  headerCounters_.showPosition = true;
   outputs_.addInput(currentName_);
   inputTotal_ += file_.size();
   openedFiles_.emplace_back(currentName_, file_.size());
@@ -233,7 +233,7 @@ void SourceSequence::openFirstSource() {
 
 bool SourceSequence::endSource() {
   if (file_.isOpen()) {
-    HeaderObserver& header = currentHeader_;
+    HeaderCounters& header = headerCounters_;
     if (!fileStatsReady_) {
       fileFirstBatch_ = header.firstBatch;
       fileFirstSecs_ = header.firstSecs;

@@ -12,7 +12,7 @@
 #include "platform/output_files.h"
 
 class Display;
-class HeaderObserver;
+struct HeaderCounters;
 
 /// One source file read through a large buffer; positions are 64-bit.
 class SourceFile {
@@ -67,9 +67,9 @@ struct SourceSettings {
 class SourceSequence {
  public:
   /// Each opened file names the display caption and `lastSourceName`; the per-file lines read
-  /// and the file opening resets the counters of `currentHeader`.
+  /// and the file opening resets the per-file flags of `headerCounters`.
   /// Every file opened is an input that no output of `outputs` may be.
-  SourceSequence(const SourceSettings& settings, Display& display, HeaderObserver& currentHeader,
+  SourceSequence(const SourceSettings& settings, Display& display, HeaderCounters& headerCounters,
                  std::string& lastSourceName, platform::OutputFiles& outputs);
 
   /// Sets up stem, numbers and the first name.
@@ -107,7 +107,7 @@ class SourceSequence {
 
   const SourceSettings& settings_;
   Display& display_;
-  HeaderObserver& currentHeader_;
+  HeaderCounters& headerCounters_;
   std::string& lastSourceName_;
   platform::OutputFiles& outputs_;
   std::string stem_;

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "commandline/commandline.h"
-#include "driver/converter.h"
+#include "converter.h"
 #include "driver/converter_options.h"
 #include "driver/driver.h"
 #include "platform/platform.h"

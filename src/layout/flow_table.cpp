@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "commandline/messages.h"
-#include "layout/json.h"
+#include "json.h"
 #include "layout/layout.h"
 
 namespace {

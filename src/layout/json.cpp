@@ -1,7 +1,7 @@
 // The relaxed JSON reader: one iterative pass over the text, decoding in place.
 // Every look-ahead tests a character before stepping over it, and the NUL never passes
 // any test, so no input makes the reader read past the end of its text.
-#include "layout/json.h"
+#include "json.h"
 
 #include <cstring>
 

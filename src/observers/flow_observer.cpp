@@ -4,9 +4,11 @@
 #include <cstring>
 
 #include "commandline/messages.h"
-#include "observers/flow_bytes.h"
-#include "observers/observers.h"
+#include "flow_bytes.h"
+#include "flow_observers.h"
+#include "header_summary.h"
 #include "postprocess/postprocess.h"
+#include "save_step.h"
 #include "products/products.h"
 #include "video/video.h"
 
@@ -53,13 +55,13 @@ void checkZeroRuns(const Flow& flow, int32_t zero, uint32_t batch) {
 
 // What a timing line shows of the latest header and track point; words 121 and 122 come
 // from the header extract, which starts at the antenna time tag.
-AesaTimerContext timerContext(const Observers& owner) {
-  const HeaderTracking& tracking = owner.tracking();
-  const HeaderSummaryValues& summary = owner.headerSummary.latest();
+AesaTimerContext timerContext(const ObserverContext& observers) {
+  const HeaderTracking& tracking = observers.tracking;
+  const HeaderSummaryValues& summary = observers.headerSummary.latest();
   AesaTimerContext context;
   context.batch = tracking.currentBatch;
-  context.timeText = owner.flightTrack.timeText().c_str();
-  context.modeName = owner.flightTrack.modeName();
+  context.timeText = observers.flightTrack.timeText().c_str();
+  context.modeName = observers.flightTrack.modeName();
   AesaHeaderValues& header = context.header;
   header.timeTag = summary.timeTag;
   header.antennaTag = summary.antennaTag;
@@ -78,8 +80,8 @@ AesaTimerContext timerContext(const Observers& owner) {
 }  // namespace
 
 bool FlowObserver::onFlowStart(Flow& flow) {
-  flow.cols = owner_.tracking().currentCols;
-  flow.rows = owner_.tracking().currentRows;
+  flow.cols = context_.tracking.currentCols;
+  flow.rows = context_.tracking.currentRows;
   msg::detail2("++%s@%X[%d]: 0x%X", nameOf(flow), flow.sourceId, int(flow.side), halfStart(flow));
   flow.started = 1;
   return true;
@@ -91,20 +93,20 @@ void FlowObserver::completeFlow(Flow& flow) {
   reportCompletion(flow);
   flow.cycles++;
   flow.started = 0;
-  const ObserverSettings& settings = owner_.settings;
-  const HeaderTracking& tracking = owner_.tracking();
+  const ObserverSettings& settings = context_.settings;
+  const HeaderTracking& tracking = context_.tracking;
   if (settings.zeroGiven && nameIs(flow, "F-SUM")) checkSignal(flow);
   if (!settings.onlydsp && nameIs(flow, "SOFT") && flow.sourceId == eifSourceId &&
       firstSoftBlockIs(flow, "D1553\0\0\0"))
-    owner_.flightTrack.trackPoint(flow.data, flow.extent, settings.trackMode, tracking.currentBatch,
+    context_.flightTrack.trackPoint(flow.data, flow.extent, settings.trackMode, tracking.currentBatch,
                                   tracking.currentMode);
   if (nameIs(flow, "VIDEO")) {
     handleVideo(flow);
     return;
   }
   if (nameIs(flow, "SOFT") && firstSoftBlockIs(flow, "DSPHDRIN"))
-    owner_.softHeaderObserver.decodeSoftwareHeader(flow);
-  owner_.saveFlow(flow);
+    softwareHeader_.decodeSoftwareHeader(flow);
+  context_.save.saveFlow(flow);
   if (tracking.currentCols == 0 || tracking.currentRows == 0 || settings.onlydsp) return;
   if ((settings.examine & 4) && nameIs(flow, "EXTLINK")) checkExtLink(flow);
   if (settings.examine & 1) examine(flow);
@@ -119,24 +121,24 @@ void FlowObserver::reportCompletion(Flow& flow) {
 }
 
 void FlowObserver::checkSignal(const Flow& flow) {
-  int32_t zero = owner_.settings.zero;
+  int32_t zero = context_.settings.zero;
   if (zero < 0) {
     checkTrailingZeros(flow, zero);
   } else if (zero > 0) {
-    checkZeroRuns(flow, zero, owner_.tracking().currentBatch);
+    checkZeroRuns(flow, zero, context_.tracking.currentBatch);
   } else {
     // The software-recorded SUM matrix is compared with this copy later on.
-    owner_.postProcess.copies().takeSignalCopy(cycleBytes(flow));
+    context_.postProcess.copies().takeSignalCopy(cycleBytes(flow));
   }
 }
 
 void FlowObserver::handleVideo(Flow& flow) {
-  const ObserverSettings& settings = owner_.settings;
+  const ObserverSettings& settings = context_.settings;
   if (settings.videoShow) {
     if (!videoWindowOpen_) {
       videoWindowOpen_ = true;
-      owner_.display.display_start(0, 0, 0);
-      if (owner_.display.windowOpen()) {
+      context_.display.display_start(0, 0, 0);
+      if (context_.display.windowOpen()) {
         const std::span<const uint8_t> bytes = bytesOf(flow.data, flow.extent);
         msg::info("video window: %ux%u (%u)", format::u32At(bytes, 4), format::u32At(bytes, 8),
                   format::u32At(bytes, 12));
@@ -144,14 +146,14 @@ void FlowObserver::handleVideo(Flow& flow) {
         msg::info("no display: video window not shown");
       }
     }
-    owner_.display.display_frame(flow.data, flow.extent);
-    if (settings.frameDelay != 0) owner_.display.display_delay(settings.frameDelay);
+    context_.display.display_frame(flow.data, flow.extent);
+    if (settings.frameDelay != 0) context_.display.display_delay(settings.frameDelay);
   }
   if (!settings.videoOut) return;
   // The completion already counted this cycle; a saved frame is not counted again.
   // /videoout=0 is never reached, so it saves no frame.
   if (++videoFrameCounter_ == settings.videoOutEvery) {
-    owner_.saveFlow(flow);
+    context_.save.saveFlow(flow);
     videoFrameCounter_ = 0;
   }
 }
@@ -182,7 +184,7 @@ void FlowObserver::checkExtLink(const Flow& flow) {
 }
 
 void FlowObserver::examine(const Flow& flow) {
-  FlowCopies& copies = owner_.postProcess.copies();
+  FlowCopies& copies = context_.postProcess.copies();
   if (nameIs(flow, "TIMER")) {
     analyzeTimer(flow);
   } else if (nameIs(flow, "SOFTDFE")) {
@@ -197,11 +199,11 @@ void FlowObserver::examine(const Flow& flow) {
 
 // Every block goes over with its length; a capture not taken yet goes over as null.
 void FlowObserver::analyzeTimer(const Flow& flow) {
-  const FlowCopies& copies = owner_.postProcess.copies();
+  const FlowCopies& copies = context_.postProcess.copies();
   auto captured = [](const uint8_t* copy) {
     return AesaBytes(copy, copy ? FlowCopies::captureSize : 0);
   };
-  owner_.aesaTiming.analyseTimer(cycleBytes(flow), captured(copies.latestAesaTx()),
+  context_.aesaTiming.analyseTimer(cycleBytes(flow), captured(copies.latestAesaTx()),
                                  captured(copies.latestAesaRx()), captured(copies.latestExtLink()),
-                                 timerContext(owner_));
+                                 timerContext(context_));
 }

@@ -2,8 +2,8 @@
 // and position, from the firmware header flow or from the header copies in the
 // software-recorded data.
 #include "commandline/messages.h"
-#include "observers/header_words.h"
-#include "observers/observers.h"
+#include "header_words.h"
+#include "flow_observers.h"
 
 using namespace observers_detail;
 
@@ -17,22 +17,22 @@ bool HeaderObserver::decodeHeaderStart(Flow& flow, uint32_t base) {
     msg::detail1("****%s@%X[%d]: 0x%X", nameOf(flow), flow.sourceId, int(flow.side), halfStart(flow));
     return false;
   }
-  headerCount++;
+  counters.headerCount++;
   tracking_.currentRows = headerWord(flow, base, offsets.rowsAt);
   tracking_.currentCols = headerWord(flow, base, offsets.colsAt);
-  uint32_t batch = tracking_.currentBatch = lastBatch = headerWord(flow, base, offsets.batchAt);
-  lastTag = headerWord(flow, base, offsets.tagAt);
+  uint32_t batch = tracking_.currentBatch = counters.lastBatch = headerWord(flow, base, offsets.batchAt);
+  counters.lastTag = headerWord(flow, base, offsets.tagAt);
   int level = msg::I1;
-  if (firstHeader) {
-    firstBatch = batch;
-    firstTag = lastTag;
+  if (counters.firstHeader) {
+    counters.firstBatch = batch;
+    counters.firstTag = counters.lastTag;
     level = msg::I;
   } else {
     checkContinuity(batch);
   }
   msg::log(level, "!!%s@%X[%d]: 0x%X  %u (%u): %ux%u", nameOf(flow), flow.sourceId, int(flow.side),
-           halfStart(flow), batch, lastTag, tracking_.currentCols, tracking_.currentRows);
-  prevBatch = lastBatch;
+           halfStart(flow), batch, counters.lastTag, tracking_.currentCols, tracking_.currentRows);
+  prevBatch = counters.lastBatch;
   return true;
 }
 
@@ -57,22 +57,22 @@ void HeaderObserver::decodeHeaderTime(Flow& flow, uint32_t base) {
   uint32_t tag = headerWord(flow, base, offsets.tagAt);
   uint32_t antennaTag = headerWord(flow, base, offsets.tagAt + 87);
   tracking_.currentMode = headerWord(flow, base, offsets.batchAt + 10);
-  uint32_t secs = lastSecs = headerWord(flow, base, offsets.timestampAt + 1);
-  bool first = firstHeader;
+  uint32_t secs = counters.lastSecs = headerWord(flow, base, offsets.timestampAt + 1);
+  bool first = counters.firstHeader;
   if (first) {
-    firstSecs = secs;
-    firstHeader = false;
+    counters.firstSecs = secs;
+    counters.firstHeader = false;
   }
   msg::log(first ? msg::I : msg::I2, "++%s@%X[%d]: 0x%X  %u (%u): %ux%u %u:%u:%u", nameOf(flow),
            flow.sourceId, int(flow.side), halfStart(flow), tracking_.currentBatch, tag,
            tracking_.currentCols, tracking_.currentRows, secs / 3600, secs % 3600 / 60, secs % 60);
   if (!first) checkAntennaDelay(tag, antennaTag);
   prevTag = tag;
-  if (showPosition) {
+  if (counters.showPosition) {
     float latitude = float(headerFloat(flow, base, offsets.tagAt + 77) * degreesPerRadian);
     float longitude = float(headerFloat(flow, base, offsets.tagAt + 78) * degreesPerRadian);
     msg::info("A/C position: %f latitude, %f longitude", latitude, longitude);
-    showPosition = false;
+    counters.showPosition = false;
   }
 }
 
@@ -98,7 +98,7 @@ void SoftHeaderObserver::onFlowComplete(Flow& flow) {
 }
 
 void SoftHeaderObserver::decodeSoftwareHeader(Flow& flow) {
-  if (owner_.settings.firmwareHeader) return;
+  if (context_.settings.firmwareHeader) return;
   decodeHeaderStart(flow, softHeaderBase);
   decodeHeaderTime(flow, softHeaderBase);
 }

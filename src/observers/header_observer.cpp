@@ -1,8 +1,9 @@
 // The firmware header flow's observer: the header decoding at the start and end of each cycle
 // (with /hfw), the /hsynch completion of the signal flows and the header products.
 #include "commandline/messages.h"
-#include "observers/header_words.h"
-#include "observers/observers.h"
+#include "header_words.h"
+#include "flow_observers.h"
+#include "header_summary.h"
 
 using namespace observers_detail;
 
@@ -11,13 +12,13 @@ constexpr uint32_t sarModeCode = 21;
 }  // namespace
 
 bool HeaderObserver::onFlowStart(Flow& flow) {
-  if (!owner_.settings.firmwareHeader) return true;
+  if (!context_.settings.firmwareHeader) return true;
   completeOtherFlows(flow);
   return decodeHeaderStart(flow, 0);
 }
 
 void HeaderObserver::onFlowComplete(Flow& flow) {
-  if (owner_.settings.firmwareHeader) {
+  if (context_.settings.firmwareHeader) {
     decodeHeaderTime(flow, 0);
     completeFlow(flow);
   }
@@ -28,8 +29,8 @@ void HeaderObserver::onFlowFlush(Flow& flow) { completeFlow(flow); }
 
 // With /hsynch the signal flows of the previous batch end where the next header begins.
 void HeaderObserver::completeOtherFlows(Flow& headerFlow) {
-  if (!owner_.settings.hsynch) return;
-  for (auto& entry : owner_.table) {
+  if (!context_.settings.hsynch) return;
+  for (auto& entry : context_.table) {
     Flow& flow = *entry;
     if (&flow == &headerFlow || flow.extent == 0 || flow.firmware != 1 || flow.idle != 0) continue;
     // Judged as at a cycle change: a stray block far into a flow is no cycle of fill bytes.
@@ -51,5 +52,5 @@ void HeaderObserver::writeHeaderProducts(const Flow& flow) {
     tracking_.headerExtract[i] = headerWord(flow, 0, offsets.tagAt + 87 + i);
   tracking_.lastLatitude = headerFloat(flow, 0, offsets.tagAt + 77);
   std::span<const uint8_t> bytes = readableUpTo(flow, HeaderSummaryFile::bytesRead);
-  owner_.headerSummary.writeHeaderSummary(bytes.data(), bytes.size());
+  context_.headerSummary.writeHeaderSummary(bytes.data(), bytes.size());
 }

@@ -1,8 +1,8 @@
 // "header_in.txt": one semicolon-separated line per firmware DSP header, for spreadsheets.
 #include <cstring>
 
-#include "observers/flow_bytes.h"
-#include "observers/header_summary.h"
+#include "flow_bytes.h"
+#include "header_summary.h"
 
 using namespace observers_detail;
 

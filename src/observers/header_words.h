@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "observers/flow_bytes.h"
+#include "flow_bytes.h"
 
 namespace observers_detail {
 

@@ -6,7 +6,7 @@
 #include <cerrno>
 
 #include "commandline/messages.h"
-#include "observers/observers.h"
+#include "observers/output_writer.h"
 
 namespace {
 constexpr size_t destinationBufferSize = 1 << 20;

@@ -1,4 +1,4 @@
-#include "postprocess/aesa_catalogue.h"
+#include "aesa_catalogue.h"
 
 #include "format/format.h"
 
@@ -111,7 +111,7 @@ AesaCommand decodeCommand(const AesaMessageBytes& m) {
   AesaCommand c;
   c.code = m.byte(0);
   c.name = aesaCommandName(c.code);
-  c.flag = m.byte(1) >> 7;
+  c.flag = (m.byte(1) & 0x80) != 0;
   c.value = m.byte(1) & 0x7F;
   // The beam fields span 31 message bytes whatever the length word says.
   c.hasBeam = c.code == beamCode;
@@ -171,7 +171,7 @@ const char* decodeAesaResponses(AesaResponseList& list, const uint8_t* dump,
     AesaResponse r;
     r.code = m.byte(0);
     r.name = aesaResponseName(r.code);
-    r.flag = m.byte(1) >> 7;
+    r.flag = (m.byte(1) & 0x80) != 0;
     r.value = m.byte(1) & 0x7F;
     r.errorKind = transferError(messageLength, words.word(next - 1));
     if (r.errorKind != aesaNoError) {

@@ -79,7 +79,7 @@ struct AesaBeam {
 struct AesaCommand {
   uint32_t code = 0;        ///< message byte 0
   const char* name = "?";   ///< name of the code in the command table
-  uint32_t flag = 0;        ///< bit 7 of message byte 1
+  bool flag = false;        ///< bit 7 of message byte 1
   uint32_t value = 0;       ///< bits 0-6 of message byte 1
   bool hasBeam = false;     ///< code 0x82 ("BEAM")
   AesaBeam beam;            ///< only when hasBeam
@@ -105,7 +105,7 @@ enum AesaErrorKind : int32_t {
 struct AesaResponse {
   uint32_t code = 0;         ///< message byte 0
   const char* name = "?";    ///< name of the code in the response table
-  uint32_t flag = 0;         ///< bit 7 of message byte 1
+  bool flag = false;         ///< bit 7 of message byte 1
   uint32_t value = 0;        ///< bits 0-6 of message byte 1
   int32_t errorKind = 0;     ///< an AesaErrorKind
   bool hasStatus = false;    ///< a "CTISTS" response without transfer error

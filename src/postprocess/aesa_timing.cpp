@@ -6,7 +6,7 @@
 #include <cstdarg>
 
 #include "commandline/messages.h"
-#include "postprocess/aesa_catalogue.h"
+#include "aesa_catalogue.h"
 #include "products/products.h"
 
 namespace {

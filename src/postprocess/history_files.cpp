@@ -1,4 +1,4 @@
-#include "postprocess/history_files.h"
+#include "history_files.h"
 
 bool HistoryFiles::open(platform::OutputFile& file, const std::string& name) {
   file = outputs_.open(name, "w");

@@ -1,9 +1,9 @@
-#include "postprocess/history_items.h"
+#include "history_items.h"
 
 #include <cstdio>
 
 #include "commandline/messages.h"
-#include "postprocess/history_files.h"
+#include "history_files.h"
 
 ItemBase::ItemBase(HistoryItems& list, const char* name, bool trackChanges)
     : ItemBase(list, name, nullptr, 0, trackChanges) {}

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "postprocess/history_files.h"
+#include "history_files.h"
 
 class ItemBase;
 

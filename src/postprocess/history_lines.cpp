@@ -5,7 +5,7 @@
 #include <string>
 
 #include "commandline/messages.h"
-#include "postprocess/post_process_state.h"
+#include "post_process_state.h"
 
 namespace {
 
@@ -114,7 +114,7 @@ void PostProcessState::printCommandGroups() {
       continue;
     }
     const AesaCommand& c = commands[i];
-    pp_printf(historyFiles_, messageCell, c.code, c.flag, c.value, 0, c.name);
+    pp_printf(historyFiles_, messageCell, c.code, unsigned(c.flag), c.value, 0, c.name);
     if (c.hasBeam) printBeam(historyFiles_, c.beam);
     pp_printf(historyFiles_, ">;");
   }
@@ -126,7 +126,7 @@ void PostProcessState::printResponses() {
   std::size_t shown = std::min<std::size_t>(responses.size(), responseGroups);
   for (std::size_t i = 0; i < shown; ++i) {
     const AesaResponse& r = responses[i];
-    pp_printf(historyFiles_, messageCell, r.code, r.flag, r.value, r.errorKind, r.name);
+    pp_printf(historyFiles_, messageCell, r.code, unsigned(r.flag), r.value, r.errorKind, r.name);
     if (r.hasStatus) {
       pp_printf(historyFiles_, "%2.2X;%2.2X;%2.2X;", r.status & 0xFF,
                 (r.status >> 8) & 0xFF, (r.status >> 16) & 0xFF);

@@ -7,7 +7,7 @@
 
 #include "commandline/messages.h"
 #include "format/format.h"
-#include "postprocess/post_process_state.h"
+#include "post_process_state.h"
 
 using format::f32At;
 using format::putF32At;

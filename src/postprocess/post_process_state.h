@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "postprocess/aesa_catalogue.h"
+#include "aesa_catalogue.h"
 #include "postprocess/flow_copies.h"
-#include "postprocess/history_files.h"
-#include "postprocess/history_items.h"
+#include "history_files.h"
+#include "history_items.h"
 #include "soft/soft.h"
 
 /// Block counts by name for the end report: one group ("PP") with one entry per source and name.

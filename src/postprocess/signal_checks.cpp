@@ -7,7 +7,7 @@
 
 #include "commandline/messages.h"
 #include "format/format.h"
-#include "postprocess/post_process_state.h"
+#include "post_process_state.h"
 
 using format::u32At;
 

@@ -2,7 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "records/commands.h"
+#include "commands.h"
 
 #ifndef TARSEL_VERSION
 #define TARSEL_VERSION "?"

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
-#include "records/commands.h"
+#include "commands.h"
 
 namespace records {
 namespace {

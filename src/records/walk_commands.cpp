@@ -2,7 +2,7 @@
 #include <cinttypes>
 #include <map>
 
-#include "records/commands.h"
+#include "commands.h"
 
 namespace records {
 namespace {

@@ -16,7 +16,7 @@ extern "C" {
 
 #include "commandline/messages.h"
 #include "format/format.h"
-#include "video/avi_file.h"
+#include "avi_file.h"
 
 namespace video {
 

@@ -3,7 +3,7 @@
 #include <SDL.h>
 #include <SDL_test_font.h>
 
-#include "video/frame_image.h"
+#include "frame_image.h"
 
 namespace video {
 

@@ -6,9 +6,9 @@
 
 #include "commandline/messages.h"
 #include "format/format.h"
-#include "video/avi_file.h"
-#include "video/display_window.h"
-#include "video/frame_image.h"
+#include "avi_file.h"
+#include "display_window.h"
+#include "frame_image.h"
 #include "video/video.h"
 
 namespace {

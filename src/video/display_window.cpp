@@ -1,6 +1,6 @@
 // The display window thread: creates the window, tells the converter it exists, then paints
 // the frame image whenever the converter asks, until the owner ends it.
-#include "video/display_window.h"
+#include "display_window.h"
 
 #include <SDL.h>
 

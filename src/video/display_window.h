@@ -6,7 +6,7 @@
 #include <future>
 #include <mutex>
 
-#include "video/frame_image.h"
+#include "frame_image.h"
 
 struct SDL_Window;
 struct SDL_Renderer;

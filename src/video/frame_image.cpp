@@ -1,5 +1,5 @@
 // The display picture: palette conversion, frame-rate fix count, caption text and placement.
-#include "video/frame_image.h"
+#include "frame_image.h"
 
 #include <cstring>
 

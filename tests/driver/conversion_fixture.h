@@ -11,12 +11,13 @@
 #include <vector>
 
 #include "support/test_outputs.h"
-#include "driver/progress.h"
-#include "driver/run_report.h"
-#include "driver/scanner.h"
-#include "driver/source_sequence.h"
+#include "progress.h"
+#include "run_report.h"
+#include "scanner.h"
+#include "source_sequence.h"
 #include "layout/layout.h"
 #include "observers/observers.h"
+#include "observers/output_writer.h"
 #include "postprocess/postprocess.h"
 #include "products/products.h"
 #include "soft/soft.h"
@@ -52,7 +53,7 @@ class ConversionFixture : public ::testing::Test {
     sourceSettings.sourceName = dir.file("_19-05-17-10-30-00_1.rec");
     if (files.size() > 1) sourceSettings.concatenate = -1;
     sourceSettings.analyze = true;
-    SourceSequence sources(sourceSettings, display, observers().currentHeader(), lastSourceName,
+    SourceSequence sources(sourceSettings, display, observers().headerCounters(), lastSourceName,
                            testOutputs());
     sources.prepareSources();
     sources.openFirstSource();
@@ -81,7 +82,7 @@ class ConversionFixture : public ::testing::Test {
   std::string lastSourceName;
   OutputWriter output{testOutputs()};
   SoftDecoder decoder;
-  PostProcessState postProcess{decoder, lastSourceName, testOutputs()};
+  PostProcess postProcess{decoder, lastSourceName, testOutputs()};
   FlightTrack flightTrack{destinationName, lastSourceName, testOutputs()};
   AesaTimingAnalysis aesaTiming{destinationName, lastSourceName, testOutputs()};
   Display display{testOutputs()};

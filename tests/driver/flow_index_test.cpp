@@ -6,7 +6,7 @@
 #include <random>
 #include <set>
 
-#include "driver/flow_index.h"
+#include "flow_index.h"
 
 namespace {
 

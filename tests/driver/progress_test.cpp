@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "conversion_fixture.h"
-#include "driver/progress.h"
+#include "progress.h"
 #include "support/recording.h"
 #include "support/test_support.h"
 
@@ -155,7 +155,7 @@ class SequenceCountsTest : public ConversionFixture {
     sourceSettings.concatenate = sequence ? -1 : 0;
     sourceSettings.analyze = true;
     sources = std::make_unique<SourceSequence>(sourceSettings, display,
-                                               observers().currentHeader(), lastSourceName,
+                                               observers().headerCounters(), lastSourceName,
                                                testOutputs());
     sources->prepareSources();
     sources->openFirstSource();

@@ -241,7 +241,7 @@ TEST_F(Scanner, StopsAtTheBatchLimit) {
     append(recording, cycleBlocks(dispHeader + (batch % 2) * 0x1000, sourceDsp, header));
   }
   convert({recording});
-  EXPECT_EQ(observers().headerObserver.headerCount, 2u);
+  EXPECT_EQ(observers().headerCounters().headerCount, 2u);
   EXPECT_THAT(lines(), HasSubstr("  batches  :  1..2=1\n"));
 }
 

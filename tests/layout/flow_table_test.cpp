@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "layout/json.h"
+#include "json.h"
 #include "layout/layout.h"
 #include "support/test_support.h"
 

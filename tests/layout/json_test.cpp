@@ -1,5 +1,5 @@
 // The relaxed JSON reader and the number conversions.
-#include "layout/json.h"
+#include "json.h"
 
 #include <gtest/gtest.h>
 

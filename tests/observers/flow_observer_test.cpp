@@ -118,7 +118,7 @@ TEST_F(FlowObserverTest, VideoIsSavedEveryNthFrameAndCountedOnce) {
     settings.videoOut = out;
     settings.videoOutEvery = 0;
     start();
-    video.observer = &obs().flowObserver;
+    video.observer = &obs().flowObserver();
     for (int frame = 0; frame < 3; ++frame) video.consumer().onFlowComplete(video);
     EXPECT_EQ(destination().size(), 0u);
   }
@@ -210,7 +210,7 @@ TEST_F(ExamineTest, TimerAnalysisShowsTheLatestHeaderTrackPointAndCommandBlock) 
   word(228, 7000u);
   word(235, 0.125f);
   word(236, 0.75f);
-  o.headerSummary.writeHeaderSummary(header.data(), header.size());
+  o.headerSummary().writeHeaderSummary(header.data(), header.size());
   const float uv[2] = {3.25f, -3.25f};  // words 121 and 122, in the header extract from word 112
   std::memcpy(&tracking().headerExtract[9], uv, sizeof uv);
 

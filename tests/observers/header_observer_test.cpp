@@ -29,10 +29,10 @@ class HeaderTest : public ObserverTest {
   Observers& startHeaders() {
     Observers& o = start();
     for (auto& flow : table)
-      flow->observer = flow->name == std::string("F-HDR") ? static_cast<IFlowObserver*>(&o.headerObserver)
-                                                          : &o.flowObserver;
-    o.headerObserver.offsets.timestampAt = 88;
-    o.softHeaderObserver.offsets.timestampAt = 88;
+      flow->observer = flow->name == std::string("F-HDR") ? static_cast<IFlowObserver*>(&o.headerObserver())
+                                                          : &o.flowObserver();
+    o.headerObserver().offsets.timestampAt = 88;
+    o.softHeaderObserver().offsets.timestampAt = 88;
     return o;
   }
   // Writes the header words at word `base` of the cycle.
@@ -74,7 +74,7 @@ TEST_F(HeaderTest, HoleStartsStandbyAndTheNextContinuousBatchEndsIt) {
   EXPECT_EQ(count("-I: batch restart: 15 -> 16 (1) - exit from standby?\n"), 1u);
   EXPECT_EQ(count("batch hole"), 1u);
   EXPECT_EQ(count("batch restart"), 1u);
-  HeaderObserver& h = obs().headerObserver;
+  const HeaderCounters& h = obs().headerObserver().counters;
   EXPECT_EQ(h.headerCount, 5u);
   EXPECT_EQ(h.firstBatch, 10u);
   EXPECT_EQ(h.lastBatch, 17u);
@@ -107,8 +107,8 @@ TEST_F(HeaderTest, TimeOfDayIsShownUnpaddedAndKeptAsFirstAndLast) {
   deliver(flow, Header{.batch = 2, .tag = 8, .secs = 3605});
   EXPECT_EQ(count("-I: ++F-HDR@33[0]: 0x80000000  1 (7): 512x64 12:34:56\n"), 1u);
   EXPECT_EQ(count("-i: ++F-HDR@33[0]: 0x80000000  2 (8): 512x64 1:0:5\n"), 1u);
-  EXPECT_EQ(obs().headerObserver.firstSecs, 45296u);
-  EXPECT_EQ(obs().headerObserver.lastSecs, 3605u);
+  EXPECT_EQ(obs().headerObserver().counters.firstSecs, 45296u);
+  EXPECT_EQ(obs().headerObserver().counters.lastSecs, 3605u);
 }
 
 TEST_F(HeaderTest, AntennaDelayIsReportedWhenItChanges) {
@@ -133,7 +133,7 @@ TEST_F(HeaderTest, PositionIsShownOncePerSourceFile) {
   deliver(flow, Header{.batch = 1, .latitude = 0.5f, .longitude = -0.25f});
   deliver(flow, Header{.batch = 2, .latitude = 0.5f, .longitude = -0.25f});
   EXPECT_EQ(count("-I: A/C position: 28.647890 latitude, -14.323945 longitude\n"), 1u);
-  obs().headerObserver.showPosition = true;  // the run opened the next file
+  obs().headerObserver().counters.showPosition = true;  // the run opened the next file
   deliver(flow, Header{.batch = 3, .latitude = 0.5f, .longitude = -0.25f});
   EXPECT_EQ(count("A/C position"), 2u);
 }
@@ -143,7 +143,7 @@ TEST_F(HeaderTest, HeaderWithoutMagicIsRefusedAtTheStart) {
   startHeaders();
   EXPECT_FALSE(deliver(flow, Header{.batch = 1}, false));
   EXPECT_EQ(count("-i: ****F-HDR@33[0]: 0x80000000\n"), 1u);
-  EXPECT_EQ(obs().headerObserver.headerCount, 0u);
+  EXPECT_EQ(obs().headerObserver().counters.headerCount, 0u);
 }
 
 TEST_F(HeaderTest, CompletedHeaderIsSavedAndFeedsTheProducts) {
@@ -155,8 +155,8 @@ TEST_F(HeaderTest, CompletedHeaderIsSavedAndFeedsTheProducts) {
   EXPECT_TRUE(obs().tracking().sarSeen);
   EXPECT_EQ(obs().tracking().lastLatitude, 0.125f);
   EXPECT_EQ(obs().tracking().headerExtract[0], 9u);
-  EXPECT_EQ(obs().headerSummary.latest().timeTag, 9u);
-  EXPECT_EQ(obs().headerSummary.latest().antennaTag, 9u);
+  EXPECT_EQ(obs().headerSummary().latest().timeTag, 9u);
+  EXPECT_EQ(obs().headerSummary().latest().antennaTag, 9u);
 }
 
 TEST_F(HeaderTest, WithoutFirmwareHeaderOnlyTheProductsAreMade) {
@@ -164,7 +164,7 @@ TEST_F(HeaderTest, WithoutFirmwareHeaderOnlyTheProductsAreMade) {
   Flow& flow = headerFlow();
   startHeaders();
   deliver(flow, Header{.batch = 1, .modeCode = 21, .latitude = 0.5f});
-  EXPECT_EQ(obs().headerObserver.headerCount, 0u);
+  EXPECT_EQ(obs().headerObserver().counters.headerCount, 0u);
   EXPECT_EQ(destination().size(), 0u);
   EXPECT_TRUE(obs().tracking().sarSeen);
   EXPECT_EQ(obs().tracking().lastLatitude, 0.5f);
@@ -264,13 +264,13 @@ TEST_F(SoftHeaderTest, HeaderCopiesInTheSoftwareDataAreFollowed) {
   startHeaders();
   for (uint32_t batch : {7u, 8u, 9u}) deliverCopy(soft, "DSPHDRIN", Header{.batch = batch, .tag = batch});
   deliverCopy(soft, "D1553\0\0\0", Header{.batch = 50});
-  SoftHeaderObserver& s = obs().softHeaderObserver;
+  const HeaderCounters& s = obs().softHeaderObserver().counters;
   EXPECT_EQ(s.headerCount, 3u);
   EXPECT_EQ(s.firstBatch, 7u);
   EXPECT_EQ(s.lastBatch, 9u);
   EXPECT_EQ(count("batch hole"), 0u);
   EXPECT_EQ(count("-I: !!SOFT@53[0]: 0xF0000000  7 (7): 512x64\n"), 1u);
-  EXPECT_EQ(obs().headerObserver.headerCount, 0u);
+  EXPECT_EQ(obs().headerObserver().counters.headerCount, 0u);
   EXPECT_EQ(destination().size(), 4u * (32 + 1024));
 }
 
@@ -279,7 +279,7 @@ TEST_F(SoftHeaderTest, CopiesAreIgnoredWithFirmwareHeader) {
   Flow& soft = addFlow("SOFT", 0xF0000000, 0x10000, 0, 0, 0x53);
   startHeaders();
   deliverCopy(soft, "DSPHDRIN", Header{.batch = 7});
-  EXPECT_EQ(obs().softHeaderObserver.headerCount, 0u);
+  EXPECT_EQ(obs().softHeaderObserver().counters.headerCount, 0u);
 }
 
 TEST_F(SoftHeaderTest, BatchStartComparesTheLatestCopy) {
@@ -301,8 +301,8 @@ TEST_F(SoftHeaderTest, ShortCopyReadsMissingWordsAsZero) {
   putName(soft, "DSPHDRIN");
   putWord(soft, 49, 33);  // batch; time, position and antenna tag lie beyond the storage
   soft.consumer().onFlowComplete(soft);
-  EXPECT_EQ(obs().softHeaderObserver.lastBatch, 33u);
-  EXPECT_EQ(obs().softHeaderObserver.lastSecs, 0u);
+  EXPECT_EQ(obs().softHeaderObserver().counters.lastBatch, 33u);
+  EXPECT_EQ(obs().softHeaderObserver().counters.lastSecs, 0u);
 }
 
 }  // namespace

@@ -85,7 +85,7 @@ TEST_F(HeaderSummaryTest, OneFilePerRunWrittenFromEveryFirmwareHeader) {
   settings.firmwareHeader = true;
   Flow& flow = addFlow("F-HDR", 0x80000000, 0x1000, 0x1000000);
   Observers& o = start();
-  flow.observer = &o.headerObserver;
+  flow.observer = &o.headerObserver();
   for (uint32_t batch = 1; batch <= 3; ++batch) {
     fill(flow, header(batch, 900 + batch, 0));
     std::memcpy(flow.data + 16, "HDR0", 4);
@@ -93,10 +93,10 @@ TEST_F(HeaderSummaryTest, OneFilePerRunWrittenFromEveryFirmwareHeader) {
     flow.consumer().onFlowComplete(flow);
     flow.reset();
   }
-  o.headerObserver.firstHeader = true;  // a new source file changes nothing here
+  o.headerObserver().counters.firstHeader = true;  // a new source file changes nothing here
   fill(flow, header(4, 904, 0));
   flow.consumer().onFlowComplete(flow);
-  EXPECT_EQ(o.headerSummary.latest().timeTag, 904u);
+  EXPECT_EQ(o.headerSummary().latest().timeTag, 904u);
   stop();  // closes the file
   std::string lines = readFile(path("header_in.txt"));
   EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 3);

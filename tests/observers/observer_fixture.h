@@ -15,7 +15,10 @@
 #include <vector>
 
 #include "support/test_outputs.h"
+#include "flow_observers.h"
+#include "header_summary.h"
 #include "observers/observers.h"
+#include "observers/output_writer.h"
 #include "postprocess/postprocess.h"
 #include "products/products.h"
 #include "soft/soft.h"
@@ -47,7 +50,7 @@ class ObserverTest : public testing::Test {
         settings, table,
         ObserverOutputs{testOutputs(), output, postProcess, products_->flightTrack, products_->display,
                         products_->aesaTiming});
-    for (auto& flow : table) flow->observer = &observers_->flowObserver;
+    for (auto& flow : table) flow->observer = &observers_->flowObserver();
     if (withDestination) {
       EXPECT_TRUE(observers_->output.open(path("out.bin")));
     }
@@ -125,7 +128,7 @@ class ObserverTest : public testing::Test {
   std::string lastSourceName;
   OutputWriter output{testOutputs()};
   SoftDecoder decoder;
-  PostProcessState postProcess{decoder, lastSourceName, testOutputs()};
+  PostProcess postProcess{decoder, lastSourceName, testOutputs()};
 
  private:
   std::filesystem::path dir_;

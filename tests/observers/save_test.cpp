@@ -56,16 +56,16 @@ TEST_F(SaveTest, BatchStartHoldsSavingBackUntilTheBatchIsReached) {
   settings.bstart = 100;
   Flow& flow = addFlow("DET", 0x55000000, 0x4000, 0x4000, 1, 0x56);
   start();
-  ASSERT_EQ(&obs().currentHeader(), &obs().softHeaderObserver);  // without /hfw
-  obs().softHeaderObserver.lastBatch = 99;
+  ASSERT_EQ(&obs().currentHeader(), &obs().softHeaderObserver());  // without /hfw
+  obs().softHeaderObserver().counters.lastBatch = 99;
   fill(flow, pattern(256));
   EXPECT_TRUE(obs().saveFlow(flow));  // not yet saving counts as success
   EXPECT_EQ(flow.idle, 0);
   EXPECT_EQ(destination().size(), 0u);
 
-  obs().softHeaderObserver.lastBatch = 102;
+  obs().softHeaderObserver().counters.lastBatch = 102;
   EXPECT_TRUE(obs().saveFlow(flow));
-  obs().softHeaderObserver.lastBatch = 3;  // once started, saving goes on
+  obs().softHeaderObserver().counters.lastBatch = 3;  // once started, saving goes on
   EXPECT_TRUE(obs().saveFlow(flow));
   EXPECT_EQ(destination().size(), 2u * 288);
   EXPECT_EQ(count("-I: batch 102 - start saving\n"), 1u);

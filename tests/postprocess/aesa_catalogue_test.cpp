@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "postprocess/aesa_catalogue.h"
+#include "aesa_catalogue.h"
 
 namespace {
 
@@ -115,14 +115,14 @@ TEST(AesaCommands, CodeFlagAndValueComeFromTheFirstTwoMessageBytes) {
   ASSERT_EQ(list.count(), 3u);
   EXPECT_EQ(list.commands[0].code, 0xC3u);
   EXPECT_STREQ(list.commands[0].name, "CTISTS");
-  EXPECT_EQ(list.commands[0].flag, 1u);
+  EXPECT_EQ(list.commands[0].flag, true);
   EXPECT_EQ(list.commands[0].value, 5u);
   EXPECT_FALSE(list.commands[0].hasBeam);
   EXPECT_STREQ(list.commands[1].name, "CTISTS");
-  EXPECT_EQ(list.commands[1].flag, 0u);
+  EXPECT_EQ(list.commands[1].flag, false);
   EXPECT_EQ(list.commands[1].value, 0x7Fu);
   EXPECT_STREQ(list.commands[2].name, "?");
-  EXPECT_EQ(list.commands[2].flag, 1u);
+  EXPECT_EQ(list.commands[2].flag, true);
   EXPECT_EQ(list.commands[2].value, 0u);
 }
 
@@ -241,7 +241,7 @@ TEST(AesaResponses, GoodResponsesAreNamedAndCounted) {
   EXPECT_EQ(list.bad, 0u);
   EXPECT_EQ(list.responses[0].code, 0x62u);
   EXPECT_STREQ(list.responses[0].name, "RFIFSTS");
-  EXPECT_EQ(list.responses[0].flag, 1u);
+  EXPECT_EQ(list.responses[0].flag, true);
   EXPECT_EQ(list.responses[0].value, 1u);
   EXPECT_EQ(list.responses[0].errorKind, aesaNoError);
   EXPECT_FALSE(list.responses[0].hasStatus);

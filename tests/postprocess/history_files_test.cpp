@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "postprocess/history_files.h"
+#include "history_files.h"
 #include "support/recording.h"
 #include "support/run_program.h"
 #include "support/test_outputs.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "commandline/messages.h"
-#include "postprocess/history_items.h"
+#include "history_items.h"
 #include "support/test_outputs.h"
 #include "support/test_support.h"
 

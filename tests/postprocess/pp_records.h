@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "support/test_outputs.h"
-#include "postprocess/postprocess.h"
+#include "post_process_state.h"
 #include "soft/soft_records.h"
 #include "support/recording.h"
 #include "support/run_program.h"

@@ -1,6 +1,6 @@
 // AviFile: the file read back with libavformat, key frames, messages and failures.
 #include "support/test_outputs.h"
-#include "video/avi_file.h"
+#include "avi_file.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -14,7 +14,7 @@
 #include "support/test_outputs.h"
 #include "avi_reader.h"
 #include "support/test_support.h"
-#include "video/frame_image.h"
+#include "frame_image.h"
 #include "video/video.h"
 #include "video_frames.h"
 

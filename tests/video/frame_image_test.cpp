@@ -1,5 +1,5 @@
 // The display picture: palette conversion with checked reads, repeat counts, caption.
-#include "video/frame_image.h"
+#include "frame_image.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,45 @@
+// The destination file: completed flows written as records, cut back to whole records when a
+// write fails.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/output_files.h"
+
+/// Writes completed flows into the destination file as records with a 32-byte header.
+class OutputWriter {
+ public:
+  /// The destination is created through `files`.
+  explicit OutputWriter(platform::OutputFiles& files) : files_(files) {}
+  OutputWriter(const OutputWriter&) = delete;
+  OutputWriter& operator=(const OutputWriter&) = delete;
+  ~OutputWriter();
+  /// Opens (replacing) the destination with a 1 MiB buffer; false with errno set on failure.
+  bool open(const std::string& path);
+  bool isOpen() const { return bool(file_); }
+  /// Flushes and answers the destination's size so far (0 without a destination).
+  uint64_t outputPosition();
+  /// Writes `length` bytes in one write; reports a failed or short write once (E).
+  bool write(const uint8_t* bytes, size_t length);
+  /// Current write position (0 without a destination).
+  uint64_t position() const { return written_; }
+  /// Flushes and closes; a failure is reported as a write error (once).
+  void close();
+  /// Answers whether a write failed; the file was then cut back to its whole records and closed.
+  bool failed() const { return failureReported_; }
+ private:
+  void reportFailure();
+  bool flush();
+  void cutToWholeRecords(int descriptor);
+  platform::OutputFiles& files_;
+  platform::OutputFile file_;
+  std::string path_;
+  std::unique_ptr<char[]> buffer_;
+  uint64_t written_ = 0;
+  uint64_t onDisk_ = 0;                 // bytes known to be written by the last flush
+  std::vector<uint64_t> pendingEnds_;   // record ends since then
+  bool failureReported_ = false;
+};
