@@ -24,7 +24,8 @@
 // Beside the table: the wall time of every round, the online CPUs, the load average before the
 // recording is written and after the rounds (the latter counts the benchmark's own runs too),
 // and the CPU time spent outside the benchmark and its children during the rounds (other
-// processes and the kernel's write-back threads), which shows how busy the machine was.
+// processes and the kernel's write-back threads), which shows how busy the machine was, and the
+// share of the rounds' time in which some task (the benchmark's too) waited for I/O.
 // The start-up line converts a recording of one block, alternating with a `cat` of it, and
 // prints the median wall times in milliseconds (the goal is under 10 ms for tarsel); the
 // default mode ends with it.
@@ -377,6 +378,17 @@ double othersBusySeconds() {
   return static_cast<double>(busy) / static_cast<double>(sysconf(_SC_CLK_TCK)) - ours;
 }
 
+// Seconds during which some task has waited for I/O since the machine started (0 where the
+// kernel keeps no pressure stall information).
+double ioStallSeconds() {
+  unsigned long long total = 0;
+  FILE* file = std::fopen("/proc/pressure/io", "r");
+  if (file && std::fscanf(file, "some avg10=%*f avg60=%*f avg300=%*f total=%llu", &total) != 1)
+    total = 0;
+  if (file) std::fclose(file);
+  return static_cast<double>(total) / 1e6;
+}
+
 // Side by side at `gib` GiB: the table the header comment describes.
 void sideBySide(double gib, int rounds, const std::string& tarsel, const std::string& dir) {
   std::string loadAtStart = loadAverage();
@@ -405,10 +417,10 @@ void sideBySide(double gib, int rounds, const std::string& tarsel, const std::st
        {}},
   };
   auto start = std::chrono::steady_clock::now();
-  double othersAtStart = othersBusySeconds();
+  double othersAtStart = othersBusySeconds(), stallAtStart = ioStallSeconds();
   alternate(contenders, rounds, work);
   double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  double others = othersBusySeconds() - othersAtStart;
+  double others = othersBusySeconds() - othersAtStart, stall = ioStallSeconds() - stallAtStart;
   double copy = contenders[2].medianOf(&Measure::seconds);
   double floor =
       contenders[3].medianOf(&Measure::seconds) + contenders[4].medianOf(&Measure::seconds);
@@ -433,9 +445,10 @@ void sideBySide(double gib, int rounds, const std::string& tarsel, const std::st
   }
   std::printf(
       "\n  machine: %ld online CPUs; load average at start %s, at end %s;\n"
-      "  CPU time outside the benchmark during the rounds: %.1f s in %.1f s (%.0f%% of one CPU)\n",
+      "  CPU time outside the benchmark during the rounds: %.1f s in %.1f s (%.0f%% of one CPU);\n"
+      "  some task waiting for I/O (the benchmark's too): %.0f%% of that time\n",
       sysconf(_SC_NPROCESSORS_ONLN), loadAtStart.c_str(), loadAverage().c_str(), others, elapsed,
-      100 * others / elapsed);
+      100 * others / elapsed, 100 * stall / elapsed);
   std::fflush(stdout);
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
