@@ -1,12 +1,34 @@
 // Measures a conversion against a plain copy of the same input, in one run.
 //
-//   tarsel-bench [GiB ...]     (default: 1; e.g. "1 4" checks that the cost grows linearly)
-//   tarsel-bench --crafted [MiB] [--tarsel PATH]   (default: 256)
-//   tarsel-bench --terminal [GiB] [--rounds N]      (default: 1 GiB, 5 rounds)
+//   tarsel-bench [GiB ...] [--rounds N]              (default: 1 4, 5 rounds)
+//   tarsel-bench --startup [--rounds N]              (default: 21 rounds)
+//   tarsel-bench --crafted [MiB] [--tarsel PATH]     (default: 256)
+//   tarsel-bench --terminal [GiB] [--rounds N]       (default: 1 GiB, 5 rounds)
 //
 // For each size it writes a recording with the built-in layout's flows interleaved as a recorder
-// would (firmware header, software data with header copies, four signal matrices, video, links),
-// converts it with default qualifiers and copies it, and prints MiB/s and peak memory of both.
+// would (firmware header, software data with header copies, four signal matrices, video, links)
+// and measures five contenders side by side, each once a round in an order shuffled anew every
+// round: tarsel with default qualifiers, tarsel with all products (/postprocess=3 /gps
+// /examine=1 /hfw), `cp --reflink=never`, `cat` into /dev/null and a `dd` from /dev/zero writing
+// as many bytes as the default conversion's destination. Every run gets a fresh working folder
+// (the previous outputs removed and synced to disk outside the timed part); an untimed
+// conversion (for the destination's size) and an untimed read keep the input in the page cache.
+// The columns of the table:
+//   wall s, user s, sys s   medians over the rounds: wall time from fork to wait4, user and
+//                           system time from the child's rusage
+//   peak MiB                the child's ru_maxrss, the largest over the rounds
+//   MiB/s                   the bytes it reads (dd: writes) over the median wall time
+//   / cp                    tarsel's median wall time over cp's
+//   / floor                 tarsel's median wall time over the read + write floor, the median
+//                           of cat plus the median of dd
+// Beside the table: the wall time of every round, the online CPUs, the load average before the
+// recording is written and after the rounds (the latter counts the benchmark's own runs too),
+// and the CPU time spent outside the benchmark and its children during the rounds (other
+// processes and the kernel's write-back threads), which shows how busy the machine was, and the
+// share of the rounds' time in which some task (the benchmark's too) waited for I/O.
+// The start-up line converts a recording of one block, alternating with a `cat` of it, and
+// prints the median wall times in milliseconds (the goal is under 10 ms for tarsel); the
+// default mode ends with it.
 // --crafted converts hostile recordings of the same size beside the clean one: a lone block far
 // into each signal flow closing every small cycle, the flows written by eight recording
 // sources in turn, and SOFT blocks full of S-Block markers at /postprocess=5; each should convert
@@ -28,6 +50,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -161,8 +184,23 @@ void writeRecording(const std::string& path, uint64_t targetBytes, Kind kind = K
 struct Measure {
   double seconds;
   long peakKiB;
+  double user = 0, system = 0;  // CPU seconds
 };
 
+double toSeconds(const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; }
+
+// Waits for child `pid` started at `start`; `name` is reported when it fails.
+Measure waitFor(pid_t pid, std::chrono::steady_clock::time_point start, const std::string& name) {
+  int status = 0;
+  struct rusage usage {};
+  wait4(pid, &status, 0, &usage);
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    std::fprintf(stderr, "%s failed (status %d)\n", name.c_str(), status);
+  return {seconds, usage.ru_maxrss, toSeconds(usage.ru_utime), toSeconds(usage.ru_stime)};
+}
+
+// Runs `args` (a program on the PATH or a path) in `directory` with its output into /dev/null.
 Measure runChild(const std::vector<std::string>& args, const std::string& directory) {
   auto start = std::chrono::steady_clock::now();
   pid_t pid = fork();
@@ -174,16 +212,10 @@ Measure runChild(const std::vector<std::string>& args, const std::string& direct
     std::vector<char*> argv;
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    execv(argv[0], argv.data());
+    execvp(argv[0], argv.data());
     _exit(127);
   }
-  int status = 0;
-  struct rusage usage {};
-  wait4(pid, &status, 0, &usage);
-  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-    std::fprintf(stderr, "%s failed (status %d)\n", args[0].c_str(), status);
-  return {seconds, usage.ru_maxrss};
+  return waitFor(pid, start, args[0]);
 }
 
 // A plain copy through read and write with a 1 MiB buffer, in a child like the conversion.
@@ -191,7 +223,8 @@ Measure copyFile(const std::string& from, const std::string& to) {
   auto start = std::chrono::steady_clock::now();
   pid_t pid = fork();
   if (pid == 0) {
-    int in = open(from.c_str(), O_RDONLY), out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int in = open(from.c_str(), O_RDONLY),
+        out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0) _exit(1);
     std::vector<char> buffer(1 << 20);
     ssize_t n;
@@ -200,11 +233,7 @@ Measure copyFile(const std::string& from, const std::string& to) {
     close(out);
     _exit(n == 0 ? 0 : 1);
   }
-  int status = 0;
-  struct rusage usage {};
-  wait4(pid, &status, 0, &usage);
-  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  return {seconds, usage.ru_maxrss};
+  return waitFor(pid, start, "copy");
 }
 
 enum class Channel { pipe, terminal };
@@ -272,6 +301,180 @@ double median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   size_t middle = values.size() / 2;
   return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+// One program measured side by side with others.
+struct Contender {
+  std::string name;
+  std::vector<std::string> args;
+  double mib = 0;  // what it reads (dd: writes)
+  std::vector<Measure> runs;
+
+  double medianOf(double Measure::*field) const {
+    std::vector<double> values;
+    for (const Measure& m : runs) values.push_back(m.*field);
+    return median(values);
+  }
+  long peakKiB() const {
+    long peak = 0;
+    for (const Measure& m : runs) peak = std::max(peak, m.peakKiB);
+    return peak;
+  }
+};
+
+// An empty working folder, with what the earlier runs wrote there on disk.
+void freshFolder(const std::string& folder) {
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  sync();
+}
+
+// Runs every contender once a round, in an order shuffled anew each round, each in a fresh
+// `folder`.
+void alternate(std::vector<Contender>& contenders, int rounds, const std::string& folder) {
+  std::vector<size_t> order(contenders.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::mt19937 shuffler(14);
+  for (int round = 0; round < rounds; ++round) {
+    std::shuffle(order.begin(), order.end(), shuffler);
+    for (size_t i : order) {
+      freshFolder(folder);
+      contenders[i].runs.push_back(runChild(contenders[i].args, folder));
+    }
+  }
+  freshFolder(folder);
+}
+
+// The 1, 5 and 15 minute load averages.
+std::string loadAverage() {
+  double averages[3] = {};
+  FILE* file = std::fopen("/proc/loadavg", "r");
+  bool read =
+      file && std::fscanf(file, "%lf %lf %lf", &averages[0], &averages[1], &averages[2]) == 3;
+  if (file) std::fclose(file);
+  char text[64] = "?";
+  if (read)
+    std::snprintf(text, sizeof text, "%.2f %.2f %.2f", averages[0], averages[1], averages[2]);
+  return text;
+}
+
+// CPU seconds the whole machine has been busy (all but idle and iowait) since it started, less
+// those of this process and its waited children.
+double othersBusySeconds() {
+  unsigned long long ticks[8] = {};
+  FILE* file = std::fopen("/proc/stat", "r");
+  if (!file) return 0;
+  int got = std::fscanf(file, "cpu %llu %llu %llu %llu %llu %llu %llu %llu", &ticks[0], &ticks[1],
+                        &ticks[2], &ticks[3], &ticks[4], &ticks[5], &ticks[6], &ticks[7]);
+  std::fclose(file);
+  if (got != 8) return 0;
+  unsigned long long busy = ticks[0] + ticks[1] + ticks[2] + ticks[5] + ticks[6] + ticks[7];
+  double ours = 0;
+  for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+    struct rusage usage {};
+    getrusage(who, &usage);
+    ours += toSeconds(usage.ru_utime) + toSeconds(usage.ru_stime);
+  }
+  return static_cast<double>(busy) / static_cast<double>(sysconf(_SC_CLK_TCK)) - ours;
+}
+
+// Seconds during which some task has waited for I/O since the machine started (0 where the
+// kernel keeps no pressure stall information).
+double ioStallSeconds() {
+  unsigned long long total = 0;
+  FILE* file = std::fopen("/proc/pressure/io", "r");
+  if (file && std::fscanf(file, "some avg10=%*f avg60=%*f avg300=%*f total=%llu", &total) != 1)
+    total = 0;
+  if (file) std::fclose(file);
+  return static_cast<double>(total) / 1e6;
+}
+
+// Side by side at `gib` GiB: the table the header comment describes.
+void sideBySide(double gib, int rounds, const std::string& tarsel, const std::string& dir) {
+  std::string loadAtStart = loadAverage();
+  std::string recording = dir + "/_19-05-17-10-00-00_1.rec", work = dir + "/work";
+  writeRecording(recording, static_cast<uint64_t>(gib * (1u << 30)));
+  double mib = static_cast<double>(std::filesystem::file_size(recording)) / (1 << 20);
+  // Untimed: the destination's size, and the input read once more into the page cache.
+  freshFolder(work);
+  runChild({tarsel, recording}, work);
+  std::error_code error;
+  uintmax_t destination = std::filesystem::file_size(work + "/_19-05-17-10-00-00_1-cv.out", error);
+  if (error) destination = 0;
+  runChild({"cat", recording}, work);
+  std::vector<Contender> contenders{
+      {"tarsel", {tarsel, recording}, mib, {}},
+      {"tarsel all products",
+       {tarsel, recording, "/postprocess=3", "/gps", "/examine=1", "/hfw"},
+       mib,
+       {}},
+      {"cp --reflink=never", {"cp", "--reflink=never", recording, work + "/copy.rec"}, mib, {}},
+      {"cat > /dev/null", {"cat", recording}, mib, {}},
+      {"dd of destination size",
+       {"dd", "if=/dev/zero", "of=" + work + "/dd.out", "bs=1M",
+        "count=" + std::to_string(destination), "iflag=count_bytes"},
+       static_cast<double>(destination) / (1 << 20),
+       {}},
+  };
+  auto start = std::chrono::steady_clock::now();
+  double othersAtStart = othersBusySeconds(), stallAtStart = ioStallSeconds();
+  alternate(contenders, rounds, work);
+  double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  double others = othersBusySeconds() - othersAtStart, stall = ioStallSeconds() - stallAtStart;
+  double copy = contenders[2].medianOf(&Measure::seconds);
+  double floor =
+      contenders[3].medianOf(&Measure::seconds) + contenders[4].medianOf(&Measure::seconds);
+  std::printf(
+      "%g GiB: input %.0f MiB, destination %.0f MiB, %d rounds in shuffled order, medians\n", gib,
+      mib, static_cast<double>(destination) / (1 << 20), rounds);
+  std::printf("  %-24s %7s %7s %7s %9s %7s %6s %8s\n", "contender", "wall s", "user s", "sys s",
+              "peak MiB", "MiB/s", "/ cp", "/ floor");
+  for (const Contender& c : contenders) {
+    double wall = c.medianOf(&Measure::seconds);
+    std::printf("  %-24s %7.3f %7.3f %7.3f %9.1f %7.0f", c.name.c_str(), wall,
+                c.medianOf(&Measure::user), c.medianOf(&Measure::system),
+                static_cast<double>(c.peakKiB()) / 1024, c.mib / wall);
+    if (c.args[0] == tarsel) std::printf(" %6.2f %8.2f", wall / copy, wall / floor);
+    std::printf("\n");
+  }
+  std::printf("  %-24s %7.3f\n", "floor (cat + dd)", floor);
+  std::printf("  wall s of each round:");
+  for (const Contender& c : contenders) {
+    std::printf("\n    %-22s", c.name.c_str());
+    for (const Measure& m : c.runs) std::printf(" %6.3f", m.seconds);
+  }
+  std::printf(
+      "\n  machine: %ld online CPUs; load average at start %s, at end %s;\n"
+      "  CPU time outside the benchmark during the rounds: %.1f s in %.1f s (%.0f%% of one CPU);\n"
+      "  some task waiting for I/O (the benchmark's too): %.0f%% of that time\n",
+      sysconf(_SC_NPROCESSORS_ONLN), loadAtStart.c_str(), loadAverage().c_str(), others, elapsed,
+      100 * others / elapsed, 100 * stall / elapsed);
+  std::fflush(stdout);
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+}
+
+// The time to convert a recording of one block, beside a `cat` of it.
+void startup(int rounds, const std::string& tarsel, const std::string& dir) {
+  std::string recording = dir + "/_19-05-17-10-00-00_1.rec";
+  {
+    RecordingWriter out(recording);
+    out.cycle(0x10000000, 0x33, 256, [](uint8_t* d, uint32_t) { std::memset(d, 0x5A, 256); });
+  }
+  std::vector<Contender> contenders{{"tarsel", {tarsel, recording}, 0, {}},
+                                    {"cat", {"cat", recording}, 0, {}}};
+  alternate(contenders, rounds, dir + "/work");
+  std::printf(
+      "start-up, one-block recording, %d rounds: median wall tarsel %.1f ms (goal < 10 ms; "
+      "user %.1f ms, sys %.1f ms, peak %.1f MiB), cat %.1f ms\n",
+      rounds, 1000 * contenders[0].medianOf(&Measure::seconds),
+      1000 * contenders[0].medianOf(&Measure::user),
+      1000 * contenders[0].medianOf(&Measure::system),
+      static_cast<double>(contenders[0].peakKiB()) / 1024,
+      1000 * contenders[1].medianOf(&Measure::seconds));
+  std::fflush(stdout);
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
 }
 
 int terminalCost(double gib, int rounds, const std::string& tarsel, const std::string& dir) {
@@ -360,47 +563,31 @@ int crafted(double mib, const std::string& tarsel, const std::string& dir) {
 
 int main(int argc, char** argv) {
   std::vector<double> sizes;
-  bool craftedInputs = false, terminal = false;
-  int rounds = 5;
+  bool craftedInputs = false, terminal = false, startupOnly = false;
+  int rounds = 0;
   std::string tarsel = std::string(TARSEL_BINARY_DIR) + "/tarsel";
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
-    if (arg == "--crafted") craftedInputs = true;
-    else if (arg == "--terminal") terminal = true;
-    else if (arg == "--rounds" && i + 1 < argc) rounds = std::max(1, std::atoi(argv[++i]));
-    else if (arg == "--tarsel" && i + 1 < argc) tarsel = argv[++i];
-    else sizes.push_back(std::atof(argv[i]));
+    if (arg == "--crafted")
+      craftedInputs = true;
+    else if (arg == "--terminal")
+      terminal = true;
+    else if (arg == "--startup")
+      startupOnly = true;
+    else if (arg == "--rounds" && i + 1 < argc)
+      rounds = std::max(1, std::atoi(argv[++i]));
+    else if (arg == "--tarsel" && i + 1 < argc)
+      tarsel = argv[++i];
+    else
+      sizes.push_back(std::atof(argv[i]));
   }
   std::string dir = (std::filesystem::temp_directory_path() / "tarsel-bench").string();
   std::filesystem::create_directories(dir);
   if (craftedInputs) return crafted(sizes.empty() ? 256 : sizes[0], tarsel, dir);
-  if (terminal) return terminalCost(sizes.empty() ? 1 : sizes[0], rounds, tarsel, dir);
-  if (sizes.empty()) sizes.push_back(1);
-  std::printf("%8s %10s %12s %12s %10s %12s %8s\n", "input", "MiB", "tarsel MiB/s", "tarsel peak",
-              "copy MiB/s", "copy peak", "ratio");
-  for (double gib : sizes) {
-    std::string recording = dir + "/_19-05-17-10-00-00_1.rec";
-    writeRecording(recording, static_cast<uint64_t>(gib * (1u << 30)));
-    double mib = static_cast<double>(std::filesystem::file_size(recording)) / (1 << 20);
-    // Page-cache write-back makes single runs noisy: alternate three copies and three
-    // conversions and keep the best of each.
-    Measure copy{1e30, 0}, convert{1e30, 0};
-    for (int round = 0; round < 3; ++round) {
-      Measure c = copyFile(recording, dir + "/copy.rec");
-      std::filesystem::remove(dir + "/copy.rec");
-      if (c.seconds < copy.seconds) copy = c;
-      Measure t = runChild({tarsel, recording}, dir);
-      std::filesystem::remove(dir + "/_19-05-17-10-00-00_1-cv.out");
-      if (t.seconds < convert.seconds) convert = t;
-      sync();
-    }
-    std::printf("%6.1fGiB %10.0f %12.0f %9ld MiB %10.0f %8ld MiB %8.2f\n", gib, mib,
-                mib / convert.seconds, convert.peakKiB / 1024, mib / copy.seconds,
-                copy.peakKiB / 1024, convert.seconds / copy.seconds);
-    std::fflush(stdout);
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-  }
+  if (terminal) return terminalCost(sizes.empty() ? 1 : sizes[0], rounds ? rounds : 5, tarsel, dir);
+  if (sizes.empty() && !startupOnly) sizes = {1, 4};
+  for (double gib : sizes) sideBySide(gib, rounds ? rounds : 5, tarsel, dir);
+  startup(startupOnly && rounds ? rounds : 21, tarsel, dir);
   std::filesystem::remove_all(dir);
   return 0;
 }
