@@ -18,7 +18,7 @@
 // ---- SourceFile ----
 
 SourceFile::SourceFile(size_t bufferSize)
-    : bufferSize_(bufferSize), buffer_(bufferSize) {}
+    : bufferSize_(bufferSize), buffer_(bufferSize), readAhead_(bufferSize) {}
 
 SourceFile::~SourceFile() { close(); }
 
@@ -50,21 +50,29 @@ bool SourceFile::open(const std::string& path) {
 }
 
 void SourceFile::close() {
+  readAhead_.drop();
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   bufferLength_ = 0;
 }
 
+// The buffer holds what a read at the position finds: the read ahead's bytes when they are
+// that, else a read of our own. A full buffer short of the end starts the next read ahead.
 bool SourceFile::refill() {
-  bufferStart_ = position_;
-  bufferLength_ = 0;
-  while (bufferLength_ < bufferSize_) {
-    ssize_t n = ::pread(fd_, buffer_.get() + bufferLength_, bufferSize_ - bufferLength_,
-                        static_cast<off_t>(bufferStart_ + bufferLength_));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    bufferLength_ += static_cast<size_t>(n);
+  bufferLength_ = readAhead_.take(fd_, position_, size_, buffer_, bufferStart_);
+  if (bufferLength_ == 0) {
+    bufferStart_ = position_;
+    while (bufferLength_ < bufferSize_) {
+      ssize_t n = ::pread(fd_, buffer_.get() + bufferLength_, bufferSize_ - bufferLength_,
+                          static_cast<off_t>(bufferStart_ + bufferLength_));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      bufferLength_ += static_cast<size_t>(n);
+    }
   }
+  uint64_t end = bufferStart_ + bufferLength_;
+  if (bufferLength_ == bufferSize_ && bufferSize_ > 4 * platform::ReadAhead::overlap && end < size_)
+    readAhead_.start(fd_, end - platform::ReadAhead::overlap);
   return bufferLength_ > 0;
 }
 

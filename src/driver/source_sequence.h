@@ -10,6 +10,7 @@
 
 #include "platform/mapped_bytes.h"
 #include "platform/output_files.h"
+#include "platform/read_ahead.h"
 
 class Display;
 struct HeaderCounters;
@@ -52,6 +53,7 @@ class SourceFile {
   size_t bufferLength_ = 0;
   size_t bufferSize_;
   platform::MappedBytes buffer_;  // pages the reads never reach cost nothing
+  platform::ReadAhead readAhead_;           // the next buffer, read while this one is worked through
 };
 
 /// What the sequence needs from the command line.

@@ -1,4 +1,6 @@
-// The destination file: records go out through a 1 MiB stream buffer, one write each.
+// The destination file: records go out through 1 MiB buffers, written behind the run on a
+// thread of their own when the destination is a regular file without a size limit.
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,9 +12,23 @@
 
 namespace {
 constexpr size_t destinationBufferSize = 1 << 20;
-// Record ends kept while they may still lie in the stream buffer; a flush empties the list.
+constexpr size_t destinationBuffers = 4;
+// Record ends kept while they may still lie in a buffer; a flush empties the list.
 constexpr size_t pendingBoundaryLimit = 4096;
+
+// Writes to a device or pipe, or up to a file size limit, fail at a byte the run can name: they
+// are made while the record that fills a buffer is written, so that the failure stops the run
+// at the same record every time.
+bool writeBehindPays(int descriptor) {
+  struct stat status {};
+  struct rlimit limit {};
+  return ::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode) &&
+         ::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur == RLIM_INFINITY;
 }
+}  // namespace
+
+OutputWriter::OutputWriter(platform::OutputFiles& files)
+    : files_(files), writer_(destinationBufferSize, destinationBuffers) {}
 
 OutputWriter::~OutputWriter() { close(); }
 
@@ -20,8 +36,8 @@ bool OutputWriter::open(const std::string& path) {
   close();
   platform::OutputFile handle = files_.open(path, "wb", true);
   if (!handle) return false;
-  buffer_ = std::make_unique_for_overwrite<char[]>(destinationBufferSize);  // stdio fills it
-  if (std::setvbuf(handle.get(), buffer_.get(), _IOFBF, destinationBufferSize) != 0) return false;
+  int descriptor = fileno(handle.get());
+  writer_.begin(descriptor, writeBehindPays(descriptor));
   file_ = std::move(handle);
   path_ = path;
   written_ = 0;
@@ -35,9 +51,8 @@ bool OutputWriter::write(const uint8_t* bytes, size_t length) {
   if (!file_ || failureReported_) return false;
   if (pendingEnds_.size() >= pendingBoundaryLimit && !flush()) return false;
   errno = 0;
-  size_t count = std::fwrite(bytes, 1, length, file_.get());
-  if (count == length) {
-    written_ += count;
+  if (writer_.append(bytes, length)) {
+    written_ += length;
     pendingEnds_.push_back(written_);
     return true;
   }
@@ -48,7 +63,7 @@ bool OutputWriter::write(const uint8_t* bytes, size_t length) {
 
 bool OutputWriter::flush() {
   errno = 0;
-  if (std::fflush(file_.get()) != 0) {
+  if (!writer_.flush()) {
     reportFailure();
     close();
     return false;
@@ -66,14 +81,13 @@ uint64_t OutputWriter::outputPosition() {
 void OutputWriter::close() {
   if (!file_) return;
   errno = 0;
-  bool flushed = std::fflush(file_.get()) == 0;
+  bool flushed = writer_.end();
   if (!flushed) reportFailure();
   int descriptor = fileno(file_.get());
   if (failureReported_) cutToWholeRecords(descriptor);
   int saved = errno;
   if (!file_.close() && flushed && !failureReported_) reportFailure();
   errno = saved;
-  buffer_.reset();
 }
 
 // After a failed write the file ends at the last record that is wholly on disk; the size

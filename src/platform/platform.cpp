@@ -1,11 +1,13 @@
 #include "platform/platform.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <ctime>
+#include <utility>
 
 namespace platform {
 namespace {
@@ -14,14 +16,33 @@ std::atomic<bool>* stopFlag = nullptr;
 volatile std::sig_atomic_t stopSignalNumber = 0;
 volatile std::sig_atomic_t statusLineShown = 0;
 
+volatile std::sig_atomic_t firstSender = 0;
+volatile std::sig_atomic_t firstCode = 0;
+struct timespec firstAt {};
+
+// A supervisor such as timeout(1) sends its signal to the program and to its process group at
+// once: the copy that arrives within a few milliseconds from the same sender is the same request.
+bool sameRequest(int signal, const siginfo_t* info) {
+  struct timespec now {};
+  if (info == nullptr || signal != stopSignalNumber || info->si_pid != firstSender ||
+      info->si_code != firstCode || ::clock_gettime(CLOCK_MONOTONIC, &now) != 0)
+    return false;
+  long long elapsed = (now.tv_sec - firstAt.tv_sec) * 1000000000LL + (now.tv_nsec - firstAt.tv_nsec);
+  return elapsed >= 0 && elapsed < 50000000LL;  // 50 ms
+}
+
 // Only async-signal-safe calls here. The first signal asks the run to end normally; a second
 // one while it ends takes the default action at once.
-void onStopSignal(int signal) {
+void onStopSignal(int signal, siginfo_t* info, void*) {
   if (stopSignalNumber != 0) {
+    if (sameRequest(signal, info)) return;
     std::signal(signal, SIG_DFL);
     std::raise(signal);
     return;
   }
+  firstSender = info ? info->si_pid : 0;
+  firstCode = info ? info->si_code : 0;
+  ::clock_gettime(CLOCK_MONOTONIC, &firstAt);
   stopSignalNumber = signal;
   static const char ctrlC[] = "[Ctrl]+C\n";
   static const char term[] = "[SIGTERM]\n";
@@ -45,12 +66,22 @@ void onStopSignal(int signal) {
 void installInterruptHandler(std::atomic<bool>* stop) {
   stopFlag = stop;
   struct sigaction action {};
-  action.sa_handler = onStopSignal;
+  action.sa_sigaction = onStopSignal;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
+  action.sa_flags = SA_RESTART | SA_SIGINFO;
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
   // A file size limit makes writes fail with EFBIG instead of killing the process.
   std::signal(SIGXFSZ, SIG_IGN);
+}
+
+std::thread startWorkerThread(std::function<void()> work) {
+  sigset_t all;
+  sigset_t previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &previous);  // the new thread inherits the mask
+  std::thread thread(std::move(work));
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  return thread;
 }
 
 void setStatusLineShown(bool shown) { statusLineShown = shown ? 1 : 0; }

@@ -76,6 +76,20 @@ TEST(StoppedRun, EndsTheSearchForwardOverALongDamagedStretch) {
   EXPECT_THAT(r.err, HasSubstr("processed "));  // the closing statistics
 }
 
+// timeout(1) sends its signal to the program and to its process group at once: the two copies
+// are one request to stop, not a second signal that ends the program at once.
+TEST(StoppedRun, TwoCopiesOfASignalAtOnceAreOneRequest) {
+  TempDir dir;
+  writeFile(dir.file("a.rec"), headerAndSignalBatches(1, 2));
+  std::filesystem::resize_file(dir.file("a.rec"), uint64_t{256} << 30);
+  for (int round = 0; round < 5; ++round) {
+    ProgramResult r = runProgram(dir, "sh", "-c 'timeout 60 " + tarselPath() + " a.rec //o & " +
+                                                "p=$!; sleep 0.3; kill -TERM $p; wait $p'");
+    EXPECT_EQ(r.status, 143) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("processed ")) << "round " << round;
+  }
+}
+
 TEST(FullDestination, KeepsTheWholeRecordsAndFails) {
   TempDir dir;
   writeFile(dir.file("a.rec"), headerAndSignalBatches(1, 10));

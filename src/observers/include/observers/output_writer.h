@@ -3,21 +3,21 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/output_files.h"
+#include "platform/write_behind.h"
 
 /// Writes completed flows into the destination file as records with a 32-byte header.
 class OutputWriter {
  public:
   /// The destination is created through `files`.
-  explicit OutputWriter(platform::OutputFiles& files) : files_(files) {}
+  explicit OutputWriter(platform::OutputFiles& files);
   OutputWriter(const OutputWriter&) = delete;
   OutputWriter& operator=(const OutputWriter&) = delete;
   ~OutputWriter();
-  /// Opens (replacing) the destination with a 1 MiB buffer; false with errno set on failure.
+  /// Opens (replacing) the destination; false with errno set on failure.
   bool open(const std::string& path);
   bool isOpen() const { return bool(file_); }
   /// Flushes and answers the destination's size so far (0 without a destination).
@@ -37,7 +37,7 @@ class OutputWriter {
   platform::OutputFiles& files_;
   platform::OutputFile file_;
   std::string path_;
-  std::unique_ptr<char[]> buffer_;
+  platform::WriteBehind writer_;
   uint64_t written_ = 0;
   uint64_t onDisk_ = 0;                 // bytes known to be written by the last flush
   std::vector<uint64_t> pendingEnds_;   // record ends since then

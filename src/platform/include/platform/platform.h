@@ -3,6 +3,8 @@
 
 #include <atomic>
 #include <cstdio>
+#include <functional>
+#include <thread>
 
 namespace platform {
 
@@ -11,6 +13,10 @@ namespace platform {
 /// SIGXFSZ is ignored, so a file size limit shows as a failed write. Other signals keep their
 /// default action.
 void installInterruptHandler(std::atomic<bool>* stop);
+
+/// A thread that takes no signals, so that Ctrl+C, SIGTERM and SIGHUP always reach the thread
+/// that runs the conversion (and a signal sent twice at once is still one request to stop).
+std::thread startWorkerThread(std::function<void()> work);
 
 /// The exit status a stop signal asks for: 128 + the signal for SIGTERM and SIGHUP, 0 otherwise.
 int stopExitStatus();

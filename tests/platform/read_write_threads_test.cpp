@@ -1,0 +1,161 @@
+// The reads ahead of the scanner and the writes behind it: the bytes are the file's own, a read
+// ahead is only used where a read of the caller's would find the same, and a failed write is
+// reported no later than the flush.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "platform/read_ahead.h"
+#include "platform/write_behind.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr size_t bufferSize = 4096;
+
+std::vector<uint8_t> pattern(size_t n, uint32_t seed) {
+  std::vector<uint8_t> bytes(n);
+  for (size_t i = 0; i < n; ++i) bytes[i] = uint8_t((i * 2654435761u + seed) >> 13);
+  return bytes;
+}
+
+class ThreadedFiles : public ::testing::Test {
+ protected:
+  ThreadedFiles() {
+    std::string name = (fs::temp_directory_path() / "tarsel-threads-XXXXXX").string();
+    dir_ = mkdtemp(name.data());
+  }
+  ~ThreadedFiles() override { fs::remove_all(dir_); }
+  std::string file(const char* name) const { return (dir_ / name).string(); }
+  std::vector<uint8_t> contents(const std::string& path) const {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+  fs::path dir_;
+};
+
+struct TakeCase {
+  const char* what;
+  uint64_t readAt;   // where the read ahead starts
+  uint64_t wanted;   // where the caller wants to read
+  uint64_t claimedSize;  // the file size the caller knows
+  size_t expected;   // bytes handed over (0: the caller reads for itself)
+};
+
+class ReadAheadTake : public ThreadedFiles, public ::testing::WithParamInterface<TakeCase> {};
+
+constexpr uint64_t fileSize = 3 * bufferSize + 100;
+
+TEST_P(ReadAheadTake, HandsOverOnlyWhatACallersReadWouldFind) {
+  const TakeCase& c = GetParam();
+  const std::vector<uint8_t> bytes = pattern(fileSize, 7);
+  std::ofstream(file("in"), std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  int fd = ::open(file("in").c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  platform::ReadAhead ahead(bufferSize);
+  platform::MappedBytes buffer(bufferSize);
+  uint64_t start = 12345;
+  ahead.start(fd, c.readAt);
+  size_t got = ahead.take(fd, c.wanted, c.claimedSize, buffer, start);
+  EXPECT_EQ(got, c.expected) << c.what;
+  if (got != 0) {
+    EXPECT_EQ(start, c.readAt);
+    EXPECT_TRUE(std::equal(buffer.get(), buffer.get() + got, bytes.begin() + long(c.readAt)));
+  } else {
+    EXPECT_EQ(start, 12345u) << "nothing changes when nothing is handed over";
+  }
+  EXPECT_EQ(ahead.take(fd, c.wanted, c.claimedSize, buffer, start), 0u) << "taken only once";
+  ::close(fd);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ReadAheadTake,
+    ::testing::Values(
+        TakeCase{"at the start", 0, 0, fileSize, bufferSize},
+        TakeCase{"16 bytes on", bufferSize, bufferSize + 16, fileSize, bufferSize},
+        TakeCase{"17 bytes on", bufferSize, bufferSize + 17, fileSize, 0},
+        TakeCase{"before the read", bufferSize, bufferSize - 1, fileSize, 0},
+        TakeCase{"the tail up to the end", 3 * bufferSize, 3 * bufferSize, fileSize, 100},
+        TakeCase{"a short read before the end the caller knows", 3 * bufferSize, 3 * bufferSize,
+                 fileSize + 1, 0},
+        TakeCase{"past the end", fileSize, fileSize, fileSize, 0}),
+    [](const ::testing::TestParamInfo<TakeCase>& param) { return "case" + std::to_string(param.index); });
+
+TEST_F(ThreadedFiles, AReadAheadOfAnotherFileOrDroppedIsNotTaken) {
+  std::ofstream(file("in"), std::ios::binary) << std::string(2 * bufferSize, 'x');
+  int fd = ::open(file("in").c_str(), O_RDONLY);
+  int other = ::open(file("in").c_str(), O_RDONLY);
+  platform::ReadAhead ahead(bufferSize);
+  platform::MappedBytes buffer(bufferSize);
+  uint64_t start = 0;
+  ahead.start(fd, 0);
+  EXPECT_EQ(ahead.take(other, 0, 2 * bufferSize, buffer, start), 0u);
+  ahead.start(fd, 0);
+  ahead.drop();
+  EXPECT_EQ(ahead.take(fd, 0, 2 * bufferSize, buffer, start), 0u);
+  ::close(fd);
+  ::close(other);
+}
+
+// Writes of every size, across and beyond the buffers, arrive in order, written behind or not.
+TEST_F(ThreadedFiles, AppendedBytesArriveInOrder) {
+  const std::vector<uint8_t> bytes = pattern(9 * bufferSize + 77, 3);
+  platform::WriteBehind writer(bufferSize, 3);
+  for (bool overlapped : {true, false}) {
+    std::string path = file(overlapped ? "behind" : "inline");
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    writer.begin(fd, overlapped);
+    size_t at = 0;
+    for (size_t step = 1; at < bytes.size(); step = step * 3 + 1) {
+      size_t n = std::min(step % (3 * bufferSize), bytes.size() - at);
+      ASSERT_TRUE(writer.append(bytes.data() + at, n));
+      at += n;
+      if (step % 5 == 0) {
+        ASSERT_TRUE(writer.flush());
+      }
+    }
+    EXPECT_TRUE(writer.end());
+    ::close(fd);
+    EXPECT_EQ(contents(path), bytes) << (overlapped ? "written behind" : "written inline");
+  }
+}
+
+// A device that takes nothing: written inline, the append that fills the first buffer fails, as
+// a buffered stream's would; written behind, the failure shows by the flush at the latest.
+TEST_F(ThreadedFiles, AFailedWriteIsReportedWithItsError) {
+  const std::vector<uint8_t> bytes = pattern(bufferSize, 1);
+  platform::WriteBehind writer(bufferSize, 2);
+  int fd = ::open("/dev/full", O_WRONLY);
+  ASSERT_GE(fd, 0);
+  writer.begin(fd, false);
+  EXPECT_TRUE(writer.append(bytes.data(), bufferSize - 1));
+  errno = 0;
+  EXPECT_FALSE(writer.append(bytes.data(), 1));
+  EXPECT_EQ(errno, ENOSPC);
+  EXPECT_FALSE(writer.append(bytes.data(), 1)) << "nothing more after a failure";
+  EXPECT_FALSE(writer.end());
+
+  writer.begin(fd, true);
+  bool appended = true;
+  for (int i = 0; i < 4 && appended; ++i) appended = writer.append(bytes.data(), bufferSize);
+  errno = 0;
+  EXPECT_FALSE(writer.flush());
+  EXPECT_EQ(errno, ENOSPC);
+  EXPECT_FALSE(writer.end());
+  ::close(fd);
+}
+
+}  // namespace
