@@ -1,6 +1,6 @@
 // Measures a conversion against a plain copy of the same input, in one run.
 //
-//   tarsel-bench [GiB ...] [--rounds N]              (default: 1 4, 5 rounds)
+//   tarsel-bench [GiB ...] [--rounds N] [--compare PATH]   (default: 1 4, 5 rounds)
 //   tarsel-bench --startup [--rounds N]              (default: 21 rounds)
 //   tarsel-bench --crafted [MiB] [--tarsel PATH]     (default: 256)
 //   tarsel-bench --terminal [GiB] [--rounds N]       (default: 1 GiB, 5 rounds)
@@ -13,6 +13,7 @@
 // as many bytes as the default conversion's destination. Every run gets a fresh working folder
 // (the previous outputs removed and synced to disk outside the timed part); an untimed
 // conversion (for the destination's size) and an untimed read keep the input in the page cache.
+// --compare adds another tarsel binary (an earlier build, say) with default qualifiers.
 // The columns of the table:
 //   wall s, user s, sys s   medians over the rounds: wall time from fork to wait4, user and
 //                           system time from the child's rusage
@@ -390,7 +391,8 @@ double ioStallSeconds() {
 }
 
 // Side by side at `gib` GiB: the table the header comment describes.
-void sideBySide(double gib, int rounds, const std::string& tarsel, const std::string& dir) {
+void sideBySide(double gib, int rounds, const std::string& tarsel, const std::string& earlier,
+                const std::string& dir) {
   std::string loadAtStart = loadAverage();
   std::string recording = dir + "/_19-05-17-10-00-00_1.rec", work = dir + "/work";
   writeRecording(recording, static_cast<uint64_t>(gib * (1u << 30)));
@@ -416,6 +418,7 @@ void sideBySide(double gib, int rounds, const std::string& tarsel, const std::st
        static_cast<double>(destination) / (1 << 20),
        {}},
   };
+  if (!earlier.empty()) contenders.push_back({"tarsel --compare", {earlier, recording}, mib, {}});
   auto start = std::chrono::steady_clock::now();
   double othersAtStart = othersBusySeconds(), stallAtStart = ioStallSeconds();
   alternate(contenders, rounds, work);
@@ -434,7 +437,8 @@ void sideBySide(double gib, int rounds, const std::string& tarsel, const std::st
     std::printf("  %-24s %7.3f %7.3f %7.3f %9.1f %7.0f", c.name.c_str(), wall,
                 c.medianOf(&Measure::user), c.medianOf(&Measure::system),
                 static_cast<double>(c.peakKiB()) / 1024, c.mib / wall);
-    if (c.args[0] == tarsel) std::printf(" %6.2f %8.2f", wall / copy, wall / floor);
+    if (c.args[0] == tarsel || c.args[0] == earlier)
+      std::printf(" %6.2f %8.2f", wall / copy, wall / floor);
     std::printf("\n");
   }
   std::printf("  %-24s %7.3f\n", "floor (cat + dd)", floor);
@@ -565,7 +569,7 @@ int main(int argc, char** argv) {
   std::vector<double> sizes;
   bool craftedInputs = false, terminal = false, startupOnly = false;
   int rounds = 0;
-  std::string tarsel = std::string(TARSEL_BINARY_DIR) + "/tarsel";
+  std::string tarsel = std::string(TARSEL_BINARY_DIR) + "/tarsel", earlier;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--crafted")
@@ -578,6 +582,8 @@ int main(int argc, char** argv) {
       rounds = std::max(1, std::atoi(argv[++i]));
     else if (arg == "--tarsel" && i + 1 < argc)
       tarsel = argv[++i];
+    else if (arg == "--compare" && i + 1 < argc)
+      earlier = argv[++i];
     else
       sizes.push_back(std::atof(argv[i]));
   }
@@ -586,7 +592,7 @@ int main(int argc, char** argv) {
   if (craftedInputs) return crafted(sizes.empty() ? 256 : sizes[0], tarsel, dir);
   if (terminal) return terminalCost(sizes.empty() ? 1 : sizes[0], rounds ? rounds : 5, tarsel, dir);
   if (sizes.empty() && !startupOnly) sizes = {1, 4};
-  for (double gib : sizes) sideBySide(gib, rounds ? rounds : 5, tarsel, dir);
+  for (double gib : sizes) sideBySide(gib, rounds ? rounds : 5, tarsel, earlier, dir);
   startup(startupOnly && rounds ? rounds : 21, tarsel, dir);
   std::filesystem::remove_all(dir);
   return 0;

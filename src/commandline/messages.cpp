@@ -200,6 +200,7 @@ void set_context(const char* text) {
 
 void set_context_number(long long number) { module().contextNumber = number; }
 long long context_number() { return module().contextNumber; }
+long long& context_number_slot() { return module().contextNumber; }
 
 const char* context(long long* number) {
   Module& m = module();

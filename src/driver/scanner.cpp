@@ -37,7 +37,8 @@ BlockScanner::BlockScanner(const RunSettings& settings, FlowTable& table, Observ
       postProcess_(postProcess),
       report_(report),
       outputs_(outputs),
-      progress_(progress) {}
+      progress_(progress),
+      contextNumber_(msg::context_number_slot()) {}
 
 int BlockScanner::runConversion() {
   try {
@@ -71,29 +72,39 @@ void BlockScanner::outOfMemory(const char* format, ...) {
 
 // Every read sets the block position first, so messages name where the read began; a read
 // that the end of a file cuts short continues in the next file of the sequence.
-bool BlockScanner::readWithContinuation(uint8_t* buffer, uint32_t n) {
+// The next n bytes where they lie in the read buffer, or put together in `spare` where they
+// straddle its end or continue in the next file; null when the sources end.
+const uint8_t* BlockScanner::readWithContinuation(uint8_t* spare, uint32_t n) {
   SourceFile& file = sources_.file();
   blockPos_ = file.position();
-  msg::set_context_number(static_cast<long long>(blockPos_));
+  contextNumber_ = static_cast<long long>(blockPos_);
   if (blockPos_ > file.size()) {
     msg::error("pos beyond EOF (%lu)", static_cast<unsigned long>(file.size()));
-    return false;
+    return nullptr;
   }
-  size_t k = file.read(buffer, n);
-  if (k == n) return true;
-  if (!sources_.endSource()) return false;
+  if (const uint8_t* inPlace = file.view(n)) return inPlace;
+  size_t k = file.read(spare, n);
+  if (k == n) return spare;
+  if (!sources_.endSource()) return nullptr;
   blockPos_ = 0;
-  if (sources_.file().read(buffer + k, n - k) < n - k) return false;
+  if (sources_.file().read(spare + k, n - k) < n - k) return nullptr;
   msg::detail2("partial read %u=%u+%u", n, static_cast<unsigned>(k), static_cast<unsigned>(n - k));
-  return true;
+  return spare;
+}
+
+bool BlockScanner::readInto(uint8_t* buffer, uint32_t n) {
+  const uint8_t* bytes = readWithContinuation(buffer, n);
+  if (bytes && bytes != buffer) std::memcpy(buffer, bytes, n);
+  return bytes != nullptr;
 }
 
 BlockScanner::Step BlockScanner::scanOne() {
   if (!sources_.isOpen() || memoryExhausted_ || observers_.output.failed()) return Step::stop;
-  if (!readWithContinuation(header_, blockHeaderSize)) return Step::stop;
+  const uint8_t* blockHeader = readWithContinuation(header_, blockHeaderSize);
+  if (!blockHeader) return Step::stop;
   if (stopRequested_.load()) return Step::stop;
   HeaderCounters* header = &observers_.headerCounters();
-  bool marked = std::memcmp(header_ + 10, blockMarker, sizeof blockMarker) == 0;
+  bool marked = std::memcmp(blockHeader + 10, blockMarker, sizeof blockMarker) == 0;
   if (settings_.fastDateFix) {
     // Each file is read only until its first header time is known.
     if (header->firstSecs != 0) {
@@ -105,15 +116,21 @@ BlockScanner::Step BlockScanner::scanOne() {
     }
     if (!marked) return Step::next;
   } else if (!marked) {
+    if (blockHeader != header_) std::memcpy(header_, blockHeader, blockHeaderSize);
     Step step = onBadHeader();
     if (step == Step::stop) return Step::stop;
     if (step == Step::next)
       return header->headerCount >= settings_.maxBatches ? Step::stop : Step::next;
     // Resynchronised: header_ holds the header found ahead.
+    blockHeader = header_;
   }
   if (searching_) msg::summaryLine("First block found");
-  if (!readWithContinuation(block_, blockDataSize)) return Step::stop;
-  dispatch(format::u32At(header_, 0), header_[8], header_[9]);
+  // The header's fields are taken before reading on may move the read buffer.
+  uint32_t address = format::u32At(std::span<const uint8_t>(blockHeader, blockHeaderSize), 0);
+  uint8_t sourceTag = blockHeader[8], sourceId = blockHeader[9];
+  const uint8_t* block = readWithContinuation(block_, blockDataSize);
+  if (!block) return Step::stop;
+  dispatch(address, sourceTag, sourceId, block);
   return header->headerCount >= settings_.maxBatches ? Step::stop : Step::next;
 }
 
@@ -192,7 +209,7 @@ BlockScanner::Step BlockScanner::resynchronise() {
     if (marker != SourceFile::notFound) {
       found = marker - markerAt;
       file.seek(found);
-      if (!readWithContinuation(header_, blockHeaderSize)) return Step::stop;
+      if (!readInto(header_, blockHeaderSize)) return Step::stop;
       msg::warning("resynchronised at 0x%llX, %llu bytes skipped", asHex(found),
                    asHex(fileOrigin + found));
       report_.resynchronised(sources_.currentBase(), found, fileOrigin + found);
@@ -261,7 +278,8 @@ Flow* BlockScanner::cloneFlow(const Flow& templateFlow, uint32_t sourceId, uint3
   return table_.back().get();
 }
 
-void BlockScanner::dispatch(uint32_t address, uint8_t sourceTag, uint8_t sourceId) {
+void BlockScanner::dispatch(uint32_t address, uint8_t sourceTag, uint8_t sourceId,
+                            const uint8_t* block) {
   FlowMatch match = index_.find(address, sourceId);
   Flow* flow = match.flow;
   if (!flow && match.templateFlow && canClone(*match.templateFlow))
@@ -298,7 +316,7 @@ void BlockScanner::dispatch(uint32_t address, uint8_t sourceTag, uint8_t sourceI
     report_.duplicatedBlock(f.name, f.sourceId);
     keep = f.consumer().onDuplicateBlock(f, 2);
   }
-  f.store(index, block_);
+  f.store(index, block);
   if (address == halfStart) {
     f.firstBlockPos = blockPos_;
     keep = f.consumer().onFlowStart(f);

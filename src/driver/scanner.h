@@ -43,12 +43,13 @@ class BlockScanner {
 
  private:
   enum class Step { next, stop, resynchronised };
-  bool readWithContinuation(uint8_t* buffer, uint32_t n);
+  const uint8_t* readWithContinuation(uint8_t* spare, uint32_t n);
+  bool readInto(uint8_t* buffer, uint32_t n);
   Step scanOne();
   Step onBadHeader();
   Step resynchronise();
   bool headerStraddles(const uint8_t* tail, size_t tailLength, uint64_t tailStart, uint64_t& found);
-  void dispatch(uint32_t address, uint8_t sourceTag, uint8_t sourceId);
+  void dispatch(uint32_t address, uint8_t sourceTag, uint8_t sourceId, const uint8_t* block);
   bool canClone(const Flow& templateFlow) const;
   Flow* cloneFlow(const Flow& templateFlow, uint32_t sourceId, uint32_t address);
   bool allocateFlow(Flow& flow);
@@ -67,6 +68,7 @@ class BlockScanner {
   RunReport& report_;
   platform::OutputFiles& outputs_;
   ProgressLine* progress_;
+  long long& contextNumber_;  // the message context's number: the current block's position
   FlowIndex index_;
   uint64_t blockPos_ = 0;
   uint64_t firstBadPos_ = 0;  // the first bad header of the current series
@@ -76,6 +78,8 @@ class BlockScanner {
   int32_t retries_ = 0;
   uint32_t blockCounter_ = 0;
   std::map<uint32_t, uint32_t> unrecognizedAddresses_;
+  // A header or block that straddles the end of the read buffer or of a file is put together
+  // here; the others are read where they lie.
   uint8_t header_[blockHeaderSize] = {};
   uint8_t block_[blockDataSize] = {};
 };

@@ -91,6 +91,17 @@ size_t SourceFile::read(uint8_t* destination, size_t n) {
   return done;
 }
 
+const uint8_t* SourceFile::view(size_t n) {
+  if (fd_ < 0) return nullptr;
+  if (position_ < bufferStart_ || position_ >= bufferStart_ + bufferLength_) {
+    if (!refill()) return nullptr;
+  }
+  size_t offset = static_cast<size_t>(position_ - bufferStart_);
+  if (bufferLength_ - offset < n) return nullptr;
+  position_ += n;
+  return buffer_.get() + offset;
+}
+
 void SourceFile::seek(uint64_t position) { position_ = position; }
 
 bool SourceFile::refillAt(uint64_t start) {

@@ -33,6 +33,9 @@ class SourceFile {
   uint64_t position() const { return position_; }
   /// Reads up to n bytes; answers the count (short only at the end of the file or on error).
   size_t read(uint8_t* destination, size_t n);
+  /// The next n bytes where they lie in the read buffer, valid until the next read, view, seek
+  /// or search; null (nothing read) when they straddle the buffer's or the file's end.
+  const uint8_t* view(size_t n);
   /// Moves the read position (within the file).
   void seek(uint64_t position);
   /// The position of the first occurrence of the n bytes of `pattern` at `from` or later, or

@@ -36,6 +36,8 @@ int fatalSysError(const char* format, ...) __attribute__((format(printf, 1, 2)))
 /// Replaces the context text with a copy (null clears it) and sets the number to 0.
 void set_context(const char* text);
 void set_context_number(long long number);
+/// The context number itself, for a loop that sets it at every block without a call.
+long long& context_number_slot();
 /// The context number (a source file position; 64-bit so large files show right).
 long long context_number();
 /// Answers the context text (null when none) and, when asked, the number.
