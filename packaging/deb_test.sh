@@ -14,6 +14,16 @@ for program in tarsel tarseldfe tarseldsp; do
   [ "$("$root/bin/$program" --version)" = "tarsel $version" ] || { echo "$program --version"; exit 1; }
 done
 [ "$("$root/bin/tarsel-records" --version)" = "tarsel-records $version" ]
+# The program links neither SDL2 nor FFmpeg: it opens the video plugin from ../lib/tarsel/ when a
+# run shows the display, and the capture is written through it.
+[ -s "$root/lib/tarsel/tarsel-video.so" ] || { echo "missing lib/tarsel/tarsel-video.so"; exit 1; }
+if ldd "$root/bin/tarsel" | grep -E "libSDL|libav"; then echo "tarsel links SDL2 or FFmpeg"; exit 1; fi
+mkdir "$work/run"
+(cd "$work/run" && "$build/tarsel-synth" --batches 4 --video-every 2 --flows F-HDR,VIDEO --quiet &&
+  env -u TARSEL_VIDEO_PLUGIN SDL_VIDEODRIVER=dummy "$root/bin/tarsel" _19-05-17-10-30-00_1.rec \
+    /videoshow /videosave >/dev/null 2>"$work/video.txt") || { cat "$work/video.txt"; exit 1; }
+grep -q "Video saved: vcapture_" "$work/video.txt" || { cat "$work/video.txt"; exit 1; }
+if grep "video plugin" "$work/video.txt"; then exit 1; fi
 "$root/bin/tarsel-records" --help | grep -q "recover"
 # The man pages render without warnings and name every qualifier and command.
 for page in tarsel tarsel-records; do

@@ -11,7 +11,8 @@
 namespace video {
 
 /// One AVI file at a time: open, create the video stream, add frames, close. Every failure of
-/// the file or the codec is an F message with the system error text.
+/// the file or the codec is an F message with the system error text; without the video backend
+/// (video_backend.h) opening fails that way.
 class AviFile {
  public:
   /// The file is created through `outputs`.
@@ -41,9 +42,7 @@ class AviFile {
 
  private:
   struct State;
-  void releaseStreams();
   bool releaseFile();
-  bool writePackets(bool draining);
   bool fail(const char* what, int result);
   platform::OutputFiles& outputs_;
   std::unique_ptr<State> state_;

@@ -7,8 +7,8 @@
 #include "commandline/messages.h"
 #include "format/format.h"
 #include "avi_file.h"
-#include "display_window.h"
 #include "frame_image.h"
+#include "video_backend.h"
 #include "video/video.h"
 
 namespace {
@@ -45,9 +45,11 @@ void Display::display_start(int answer, int flags, int colour) {
   if (answer < -999 || started_) return;
   answer_ = answer;
   if (!shared_) shared_ = std::make_unique<video::SharedImage>();
-  window_ =
-      std::make_unique<video::DisplayWindow>(*shared_, video::backgroundColour(flags_, colour_));
-  window_->start();
+  // Without the backend there is no window, as without a display; frames are still converted.
+  if (const video::Backend* backend = videoBackend()) {
+    window_ = backend->makeWindow(*shared_, video::backgroundColour(flags_, colour_));
+    window_->start();
+  }
   started_ = true;
 }
 
@@ -61,7 +63,7 @@ int Display::display_frame(const uint8_t* frame, size_t length) {
     if (save_) stampCaption();
   }
   if (save_) recordFrame(frameNumber);
-  window_->repaint();
+  if (window_) window_->repaint();
   return answer_;
 }
 
@@ -74,12 +76,22 @@ void Display::prepareCapture(uint32_t frameNumber) {
     rateFix_ = true;
   lastRecorded_ = frameNumber;
   if (save_) {
+    videoBackend();  // a backend that cannot be loaded is reported before the capture fails
     if (!avi_) avi_ = std::make_unique<video::AviFile>(outputs_);
     if (avi_->open(aviName_.c_str()))
       avi_->createVideoStream(rate_, video::imageWidth, video::imageHeight, keyFrameInterval,
                               codecDefaultQuality);
   }
   capturePrepared_ = true;
+}
+
+const video::Backend* Display::videoBackend() {
+  if (!backendAsked_) {
+    backendAsked_ = true;
+    if (!video::backend())
+      msg::warning("video plugin not loaded: %s", video::backendFailure().c_str());
+  }
+  return video::backend();
 }
 
 void Display::stampCaption() {

@@ -1,8 +1,10 @@
-// The program with /videoshow and /videosave over a synthetic recording with VIDEO frames.
+// The program with /videoshow and /videosave over a synthetic recording with VIDEO frames, and
+// without its video plugin.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -17,6 +19,7 @@ namespace {
 
 const std::string recording = "_19-05-17-10-30-00_1.rec";
 const std::string capture = "vcapture__19-05-17-10-30-00_1-cv.out.avi";
+const std::string destination = "_19-05-17-10-30-00_1-cv.out";
 // No window anywhere: the dummy driver, or no display at all.
 const std::string dummyDriver = "SDL_VIDEODRIVER=dummy";
 const std::string noDisplay = "env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER";
@@ -140,4 +143,44 @@ TEST_F(VideoProgram, TheCaptureLiesBesideADestinationInAFolder) {
   EXPECT_THAT(r.err, HasSubstr("]: AviFile::open(out/" + capture + ")\n"));
   EXPECT_EQ(readAvi(dir_.file("out/" + capture)).keyFrames.size(), videoFrames_);
   EXPECT_FALSE(std::filesystem::exists(dir_.file(capture)));
+}
+
+// The plugin is opened only when the window or the capture is needed: TARSEL_VIDEO_PLUGIN
+// naming a file that is not there changes nothing for a run that neither shows nor saves.
+TEST_F(VideoProgram, RunsWithoutTheDisplayNeverOpenThePlugin) {
+  const std::string missing = " TARSEL_VIDEO_PLUGIN=" + dir_.file("none.so");
+  for (const char* qualifiers : {"", "/videosave", "/videoout=2"}) {
+    SCOPED_TRACE(qualifiers);
+    ProgramResult with = tarsel(qualifiers, noDisplay);
+    const std::string written = slurp(dir_.file(destination));
+    ProgramResult without = tarsel(qualifiers, noDisplay + missing);
+    EXPECT_EQ(without.status, with.status);
+    EXPECT_EQ(without.out, with.out);
+    EXPECT_EQ(without.err, with.err);
+    EXPECT_EQ(slurp(dir_.file(destination)), written);
+  }
+}
+
+// A plugin that cannot be loaded is reported once with the loader's reason; the run goes on
+// as without a display, and the capture then fails to open as an unwritable file does.
+TEST_F(VideoProgram, APluginThatCannotBeLoadedIsReportedOnceAndTheWindowStaysClosed) {
+  std::ofstream(dir_.file("text.so")) << "not a shared library\n";
+  for (const char* plugin : {"none.so", "text.so"}) {
+    SCOPED_TRACE(plugin);
+    const std::string environment = dummyDriver + " TARSEL_VIDEO_PLUGIN=" + dir_.file(plugin);
+    const std::string report = "]: video plugin not loaded: " + dir_.file(plugin) + ": ";
+    ProgramResult shown = tarsel("/videoshow", environment);
+    EXPECT_EQ(shown.status, 0) << shown.err;
+    const size_t at = shown.err.find(report);
+    ASSERT_NE(at, std::string::npos) << shown.err;
+    EXPECT_EQ(shown.err.find(report, at + 1), std::string::npos) << shown.err;
+    EXPECT_NE(shown.err.find("]: no display: video window not shown\n", at), std::string::npos);
+
+    ProgramResult saved = tarsel("/videoshow /videosave", environment);
+    EXPECT_EQ(saved.status, 1);
+    EXPECT_THAT(saved.err, HasSubstr(report));
+    EXPECT_THAT(saved.err, HasSubstr("]: AviFile::open(" + capture +
+                                     ") -- Can not access a needed shared library (79)\n"));
+    EXPECT_FALSE(std::filesystem::exists(dir_.file(capture)));
+  }
 }

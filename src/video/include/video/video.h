@@ -10,7 +10,8 @@
 
 namespace video {
 class AviFile;
-class DisplayWindow;
+class Backend;
+class Window;
 struct CaptionBitmap;
 struct FrameImage;
 struct SharedImage;
@@ -18,7 +19,10 @@ struct SharedImage;
 
 /// One conversion's display: the VIDEO frames shown in a window of their own (on its own
 /// thread) and, when saving, recorded with the source file name into an AVI file. Without a
-/// display device the window stays closed and the capture works the same.
+/// display device the window stays closed and the capture works the same. SDL and FFmpeg are
+/// reached through the video plugin, loaded when the window or the capture is first needed;
+/// when it cannot be loaded that is reported once (W), the window stays closed and opening the
+/// capture fails.
 class Display {
  public:
   /// The capture is created through `outputs`.
@@ -64,6 +68,8 @@ class Display {
   void prepareCapture(uint32_t frameNumber);
   void recordFrame(uint32_t frameNumber);
   void stampCaption();
+  /// The backend, reporting once when it cannot be loaded.
+  const video::Backend* videoBackend();
 
   int flags_ = 0;
   int colour_ = 0;
@@ -78,11 +84,12 @@ class Display {
   uint32_t lastRecorded_ = 0;
   uint32_t repeatCount_ = 1;
   bool warned_ = false;
+  bool backendAsked_ = false;
   int32_t frameRateSetting_ = -1;
   platform::OutputFiles& outputs_;
   std::string aviName_ = "video-capture.avi";
   std::unique_ptr<video::SharedImage> shared_;
   std::unique_ptr<video::CaptionBitmap> captionBitmap_;
-  std::unique_ptr<video::DisplayWindow> window_;  // after shared_: it paints from it
+  std::unique_ptr<video::Window> window_;  // after shared_: it paints from it
   std::unique_ptr<video::AviFile> avi_;
 };

@@ -3,7 +3,7 @@
 #include <SDL.h>
 #include <SDL_test_font.h>
 
-#include "frame_image.h"
+#include "backend_parts.h"
 
 namespace video {
 
@@ -32,7 +32,7 @@ void readMask(SDL_Surface* surface, CaptionBitmap& caption) {
 
 }  // namespace
 
-CaptionBitmap drawCaption(const std::string& text) {
+CaptionBitmap fontCaption(const std::string& text) {
   CaptionBitmap caption;
   caption.text = text;
   if (text.empty()) return caption;

@@ -6,7 +6,7 @@
 #include <future>
 #include <mutex>
 
-#include "frame_image.h"
+#include "video_backend.h"
 
 struct SDL_Window;
 struct SDL_Renderer;
@@ -18,23 +18,19 @@ namespace video {
 /// The window and its thread. SDL wants every call on a window made by the thread that created
 /// it, so the thread owns the window from creation to destruction; the converter only marks the
 /// image as changed. The thread is one of SDL's, which frees SDL's per-thread data at its end.
-class DisplayWindow {
+class SdlWindow final : public Window {
  public:
   /// `background` is 0xRRGGBB; the image is painted under its lock.
-  DisplayWindow(SharedImage& shared, uint32_t background);
-  DisplayWindow(const DisplayWindow&) = delete;
-  DisplayWindow& operator=(const DisplayWindow&) = delete;
+  SdlWindow(SharedImage& shared, uint32_t background);
+  SdlWindow(const SdlWindow&) = delete;
+  SdlWindow& operator=(const SdlWindow&) = delete;
   /// Ends the thread (closing the window) and waits for it.
-  ~DisplayWindow();
+  ~SdlWindow() override;
 
-  /// Starts the thread and waits until the window exists or could not be made (no display).
-  void start();
-  /// Asks the window thread for a repaint now.
-  void repaint();
-  /// Whether a window exists.
-  bool isOpen() const { return open_; }
-  /// Repaints done so far.
-  uint32_t paints() const { return paints_; }
+  void start() override;
+  void repaint() override;
+  bool isOpen() const override { return open_; }
+  uint32_t paints() const override { return paints_; }
 
  private:
   static int threadEntry(void* self);

@@ -1,6 +1,6 @@
 // The display window thread: creates the window, tells the converter it exists, then paints
 // the frame image whenever the converter asks, until the owner ends it.
-#include "display_window.h"
+#include "sdl_window.h"
 
 #include <SDL.h>
 
@@ -35,29 +35,29 @@ std::string videoDrivers() {
 
 }  // namespace
 
-DisplayWindow::DisplayWindow(SharedImage& shared, uint32_t background)
+SdlWindow::SdlWindow(SharedImage& shared, uint32_t background)
     : shared_(shared), background_(background) {}
 
-DisplayWindow::~DisplayWindow() {
+SdlWindow::~SdlWindow() {
   if (!thread_) return;
   quit_ = true;
   repaint();  // wakes the loop at once
   SDL_WaitThread(thread_, nullptr);
 }
 
-void DisplayWindow::start() {
+void SdlWindow::start() {
   if (thread_) return;
   std::future<void> windowExists = started_.get_future();
   thread_ = SDL_CreateThread(threadEntry, "display", this);
   if (thread_) windowExists.wait();
 }
 
-int DisplayWindow::threadEntry(void* self) {
-  static_cast<DisplayWindow*>(self)->run();
+int SdlWindow::threadEntry(void* self) {
+  static_cast<SdlWindow*>(self)->run();
   return 0;
 }
 
-void DisplayWindow::run() {
+void SdlWindow::run() {
   const bool made = createWindow();
   open_ = made;
   started_.set_value();
@@ -72,7 +72,7 @@ void DisplayWindow::run() {
   destroyWindow();
 }
 
-bool DisplayWindow::createWindow() {
+bool SdlWindow::createWindow() {
   // Ctrl+C belongs to the converter's own handler, not to SDL's quit event.
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   const std::string drivers = videoDrivers();
@@ -92,7 +92,7 @@ bool DisplayWindow::createWindow() {
   return false;
 }
 
-void DisplayWindow::runEventLoop() {
+void SdlWindow::runEventLoop() {
   while (!quit_) {
     SDL_Event event;
     bool got = SDL_WaitEventTimeout(&event, waitMilliseconds) != 0;
@@ -107,7 +107,7 @@ void DisplayWindow::runEventLoop() {
   }
 }
 
-void DisplayWindow::paint() {
+void SdlWindow::paint() {
   SDL_SetRenderDrawColor(renderer_, Uint8(background_ >> 16), Uint8(background_ >> 8),
                          Uint8(background_), 255);
   SDL_RenderClear(renderer_);
@@ -121,7 +121,7 @@ void DisplayWindow::paint() {
   ++paints_;
 }
 
-void DisplayWindow::repaint() {
+void SdlWindow::repaint() {
   // Held so that SDL is not shut down while the wake-up event is being pushed.
   std::lock_guard<std::mutex> guard(wakeLock_);
   if (!open_) return;
@@ -131,7 +131,7 @@ void DisplayWindow::repaint() {
   SDL_PushEvent(&wake);
 }
 
-void DisplayWindow::destroyWindow() {
+void SdlWindow::destroyWindow() {
   if (texture_) SDL_DestroyTexture(texture_);
   if (renderer_) SDL_DestroyRenderer(renderer_);
   if (window_) SDL_DestroyWindow(window_);
