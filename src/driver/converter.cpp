@@ -66,9 +66,11 @@ Converter::~Converter() { msg::setExitHandler(std::move(previousExit_)); }
 // records first where the scan keeps them); the report is written when asked for.
 void Converter::endOfProcess(int status) {
   if (status != 0) {
+    output_.abandon();
     outputs_.discardOpen();
     if (reportOnExit_) report_.setStop(RunReport::Stop::fatal);
   } else {
+    output_.close();
     outputs_.closeAll();
   }
   if (reportOnExit_) writeReport(status);

@@ -104,6 +104,19 @@ bool WriteBehind::end() {
   return flushed;
 }
 
+void WriteBehind::abandon() {
+  if (!filling_) return;
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (queued_.size() > (writing_ ? 1u : 0u)) {  // the oldest may be in the thread's hands
+    free_.push_back(queued_.back());
+    queued_.pop_back();
+  }
+  changed_.wait(lock, [this] { return queued_.empty() && !writing_; });
+  free_.push_back(filling_);
+  filling_ = nullptr;
+  fd_ = -1;
+}
+
 bool WriteBehind::writeAll(const Buffer& buffer) {
   size_t done = 0;
   while (done < buffer.length) {

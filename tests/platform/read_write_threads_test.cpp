@@ -158,4 +158,25 @@ TEST_F(ThreadedFiles, AFailedWriteIsReportedWithItsError) {
   ::close(fd);
 }
 
+// An F message discards the destination: what is still queued is dropped, and the writer writes
+// the next file from its own start.
+TEST_F(ThreadedFiles, AnAbandonedFileTakesNothingMore) {
+  const std::vector<uint8_t> bytes = pattern(8 * bufferSize, 5);
+  platform::WriteBehind writer(bufferSize, 4);
+  int dropped = ::open(file("dropped").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  writer.begin(dropped, true);
+  ASSERT_TRUE(writer.append(bytes.data(), bytes.size()));
+  writer.abandon();
+  off_t kept = ::lseek(dropped, 0, SEEK_END);
+  EXPECT_EQ(kept % off_t(bufferSize), 0) << "whole buffers only";
+  int next = ::open(file("next").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  writer.begin(next, true);
+  ASSERT_TRUE(writer.append(bytes.data(), 100));
+  EXPECT_TRUE(writer.end());
+  EXPECT_EQ(::lseek(dropped, 0, SEEK_END), kept);
+  EXPECT_EQ(contents(file("next")), std::vector<uint8_t>(bytes.begin(), bytes.begin() + 100));
+  ::close(dropped);
+  ::close(next);
+}
+
 }  // namespace

@@ -28,6 +28,8 @@ class OutputWriter {
   uint64_t position() const { return written_; }
   /// Flushes and closes; a failure is reported as a write error (once).
   void close();
+  /// Stops writing at once, before the process ends and the destination is discarded.
+  void abandon() { writer_.abandon(); }
   /// Answers whether a write failed; the file was then cut back to its whole records and closed.
   bool failed() const { return failureReported_; }
  private:

@@ -33,6 +33,9 @@ class WriteBehind {
   bool flush();
   /// Flushes and stops writing to the descriptor; answers what `flush` answers.
   bool end();
+  /// Stops writing to the descriptor at once: waits for the write in flight and forgets the
+  /// rest (before the file is discarded).
+  void abandon();
 
  private:
   struct Buffer {
