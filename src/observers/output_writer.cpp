@@ -12,7 +12,7 @@
 
 namespace {
 constexpr size_t destinationBufferSize = 1 << 20;
-constexpr size_t destinationBuffers = 4;
+constexpr size_t destinationBuffers = 16;
 // Record ends kept while they may still lie in a buffer; a flush empties the list.
 constexpr size_t pendingBoundaryLimit = 4096;
 
