@@ -5,9 +5,10 @@
 //   tarsel-bench --crafted [MiB] [--tarsel PATH]     (default: 256)
 //   tarsel-bench --terminal [GiB] [--rounds N]       (default: 1 GiB, 5 rounds)
 //
-// For each size it writes a recording with the built-in layout's flows interleaved as a recorder
-// would (firmware header, software data with header copies, four signal matrices, video, links)
-// and measures five contenders side by side, each once a round in an order shuffled anew every
+// For each size it writes a flight with tarsel-synth (beside tarsel in the build folder; without
+// it, a recording of its own with the built-in layout's flows interleaved as a recorder would:
+// firmware header, software data with header copies, four signal matrices, video, links) and
+// measures five contenders side by side, each once a round in an order shuffled anew every
 // round: tarsel with default qualifiers, tarsel with all products (/postprocess=3 /gps
 // /examine=1 /hfw), `cp --reflink=never`, `cat` into /dev/null and a `dd` from /dev/zero writing
 // as many bytes as the default conversion's destination. Every run gets a fresh working folder
@@ -395,7 +396,13 @@ void sideBySide(double gib, int rounds, const std::string& tarsel, const std::st
                 const std::string& dir) {
   std::string loadAtStart = loadAverage();
   std::string recording = dir + "/_19-05-17-10-00-00_1.rec", work = dir + "/work";
-  writeRecording(recording, static_cast<uint64_t>(gib * (1u << 30)));
+  // A flight of tarsel-synth gives every product something to write (track, AESA timing,
+  // history); without it, the benchmark's own recording.
+  std::string synth = std::string(TARSEL_BINARY_DIR) + "/tarsel-synth";
+  uint64_t bytes = static_cast<uint64_t>(gib * (1u << 30));
+  if (std::filesystem::exists(synth))
+    runChild({synth, "--size", std::to_string(bytes), "--time", "10:00:00"}, dir);
+  if (!std::filesystem::exists(recording)) writeRecording(recording, bytes);
   double mib = static_cast<double>(std::filesystem::file_size(recording)) / (1 << 20);
   // Untimed: the destination's size, and the input read once more into the page cache.
   freshFolder(work);
