@@ -27,9 +27,17 @@ struct Loaded {
 // Where the plugin may be, in the order tried.
 std::vector<std::string> candidates() {
   if (const char* chosen = std::getenv("TARSEL_VIDEO_PLUGIN"); chosen && *chosen) return {chosen};
+  std::vector<std::string> places;
   const std::string folder = platform::executableFolder();
-  if (folder.empty()) return {backendFileName};  // the loader's own search
-  return {folder + "/../lib/tarsel/" + backendFileName, folder + "/" + backendFileName};
+  if (folder.empty()) {
+    places.emplace_back(backendFileName);  // the loader's own search
+  } else {
+    places.push_back(folder + "/../lib/tarsel/" + backendFileName);
+    places.push_back(folder + "/" + backendFileName);
+  }
+  places.push_back(std::string(TARSEL_PLUGIN_INSTALL_DIR) + "/" + backendFileName);
+  places.push_back(std::string(TARSEL_PLUGIN_BUILD_DIR) + "/" + backendFileName);
+  return places;
 }
 
 Loaded load() {

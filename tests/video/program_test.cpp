@@ -184,3 +184,13 @@ TEST_F(VideoProgram, APluginThatCannotBeLoadedIsReportedOnceAndTheWindowStaysClo
     EXPECT_FALSE(std::filesystem::exists(dir_.file(capture)));
   }
 }
+
+// A copy of the program away from its build folder still finds the plugin there.
+TEST_F(VideoProgram, ACopyOfTheProgramElsewhereStillSavesTheVideo) {
+  std::filesystem::copy_file(tarselPath(), dir_.file("tarsel"));
+  ProgramResult r = runProgram(dir_, dir_.file("tarsel"), recording + " /videoshow /videosave",
+                               dummyDriver);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.err, HasSubstr("\ntarsel-S: Video saved: " + capture + "\n"));
+  EXPECT_TRUE(readAvi(dir_.file(capture)).opened);
+}
