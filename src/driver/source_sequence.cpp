@@ -62,13 +62,7 @@ bool SourceFile::refill() {
   bufferLength_ = readAhead_.take(fd_, position_, size_, buffer_, bufferStart_);
   if (bufferLength_ == 0) {
     bufferStart_ = position_;
-    while (bufferLength_ < bufferSize_) {
-      ssize_t n = ::pread(fd_, buffer_.get() + bufferLength_, bufferSize_ - bufferLength_,
-                          static_cast<off_t>(bufferStart_ + bufferLength_));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      bufferLength_ += static_cast<size_t>(n);
-    }
+    bufferLength_ = platform::readAt(fd_, buffer_.get(), bufferSize_, bufferStart_);
   }
   uint64_t end = bufferStart_ + bufferLength_;
   if (bufferLength_ == bufferSize_ && bufferSize_ > 4 * platform::ReadAhead::overlap && end < size_)
@@ -79,9 +73,7 @@ bool SourceFile::refill() {
 size_t SourceFile::read(uint8_t* destination, size_t n) {
   size_t done = 0;
   while (done < n && fd_ >= 0) {
-    if (position_ < bufferStart_ || position_ >= bufferStart_ + bufferLength_) {
-      if (!refill()) break;
-    }
+    if (!holdsPosition() && !refill()) break;
     size_t offset = static_cast<size_t>(position_ - bufferStart_);
     size_t chunk = std::min(n - done, bufferLength_ - offset);
     std::memcpy(destination + done, buffer_.get() + offset, chunk);
@@ -92,10 +84,7 @@ size_t SourceFile::read(uint8_t* destination, size_t n) {
 }
 
 const uint8_t* SourceFile::view(size_t n) {
-  if (fd_ < 0) return nullptr;
-  if (position_ < bufferStart_ || position_ >= bufferStart_ + bufferLength_) {
-    if (!refill()) return nullptr;
-  }
+  if (fd_ < 0 || (!holdsPosition() && !refill())) return nullptr;
   size_t offset = static_cast<size_t>(position_ - bufferStart_);
   if (bufferLength_ - offset < n) return nullptr;
   position_ += n;

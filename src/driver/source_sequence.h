@@ -46,6 +46,9 @@ class SourceFile {
   static constexpr uint64_t notFound = UINT64_MAX;
 
  private:
+  bool holdsPosition() const {
+    return position_ >= bufferStart_ && position_ < bufferStart_ + bufferLength_;
+  }
   bool refill();
   bool refillAt(uint64_t start);
   int fd_ = -1;

@@ -9,6 +9,18 @@
 
 namespace platform {
 
+size_t readAt(int fd, uint8_t* into, size_t size, uint64_t offset, bool* failed) {
+  size_t length = 0;
+  while (length < size) {
+    ssize_t n = ::pread(fd, into + length, size - length, static_cast<off_t>(offset + length));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && failed) *failed = true;
+    if (n <= 0) break;
+    length += static_cast<size_t>(n);
+  }
+  return length;
+}
+
 ReadAhead::ReadAhead(size_t size) : size_(size), buffer_(size) {}
 
 ReadAhead::~ReadAhead() {
@@ -71,15 +83,8 @@ void ReadAhead::run() {
     uint64_t start = start_;
     uint8_t* into = buffer_.get();
     lock.unlock();
-    size_t length = 0;
     bool failed = false;
-    while (length < size_) {
-      ssize_t n = ::pread(fd, into + length, size_ - length, static_cast<off_t>(start + length));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) failed = true;
-      if (n <= 0) break;
-      length += static_cast<size_t>(n);
-    }
+    size_t length = readAt(fd, into, size_, start, &failed);
     lock.lock();
     length_ = length;
     failed_ = failed;

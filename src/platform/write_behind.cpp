@@ -70,6 +70,10 @@ bool WriteBehind::submit() {
   filling_ = free_.front();
   free_.pop_front();
   filling_->length = 0;
+  return succeeded();
+}
+
+bool WriteBehind::succeeded() const {
   if (error_ == 0) return true;
   errno = error_;
   return false;
@@ -77,9 +81,7 @@ bool WriteBehind::submit() {
 
 bool WriteBehind::failure() {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (error_ == 0) return false;
-  errno = error_;
-  return true;
+  return !succeeded();
 }
 
 bool WriteBehind::flush() {
@@ -87,9 +89,7 @@ bool WriteBehind::flush() {
   if (filling_->length > 0 && !submit()) return false;
   std::unique_lock<std::mutex> lock(mutex_);
   changed_.wait(lock, [this] { return queued_.empty() && !writing_; });
-  if (error_ == 0) return true;
-  errno = error_;
-  return false;
+  return succeeded();
 }
 
 bool WriteBehind::end() {

@@ -12,6 +12,10 @@
 
 namespace platform {
 
+/// Reads up to `size` bytes at `offset` of `fd` into `into`, again and again until they are
+/// there, the file ends or a read fails (then `failed`, when given, is set); answers the count.
+size_t readAt(int fd, uint8_t* into, size_t size, uint64_t offset, bool* failed = nullptr);
+
 class ReadAhead {
  public:
   /// Each read fills up to `size` bytes of a buffer of that size.

@@ -45,6 +45,7 @@ class WriteBehind {
   bool submit();
   bool writeAll(const Buffer& buffer);
   bool failure();
+  bool succeeded() const;  // no write failed, else errno set to the first failure (under the lock)
   void run();
 
   const size_t size_;
