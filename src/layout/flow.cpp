@@ -94,8 +94,23 @@ uint32_t Flow::distinctBlocks() const {
       std::count_if(touched.begin(), touched.end(), [&](uint32_t i) { return i < expected; }));
 }
 
+bool Flow::storedEverythingFilled() const {
+  // The indexes in `touched` are distinct, so as many of them below `filled` as it has blocks
+  // means each of its blocks was stored.
+  std::size_t below = static_cast<std::size_t>(std::count_if(
+      touched.begin(), touched.end(), [&](uint32_t i) { return std::size_t{i} * flowBlockSize < filled; }));
+  return below * flowBlockSize >= filled;
+}
+
 void Flow::reset() {
-  if (data) {
+  if (data && storedEverythingFilled()) {
+    // Every filled byte belongs to a block of this cycle: the bytes are left as they are and
+    // count as unfilled, so the next cycle's stores (in order, the common case) overwrite them
+    // without a fill, and whatever they leave is filled when a reader reaches it. That costs
+    // at most the refill it saves.
+    for (uint32_t index : touched) blockCounts[index] = 0;
+    filled = 0;
+  } else if (data) {
     // The stored blocks and what observers wrote are the only filled bytes that differ from
     // the fill; bytes past `filled` are filled when something reaches them.
     for (uint32_t index : touched) {

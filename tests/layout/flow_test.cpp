@@ -223,6 +223,52 @@ TEST(Flow, FarBlocksLeaveTheirGapForTheReaderAndReadTheSame) {
   ASSERT_TRUE(matches(flow.capacity));
 }
 
+// Cycles stored in order from block 0, as a clean recording has them: the reset leaves their
+// bytes for the next cycle to overwrite, and whatever the next cycle's length, gaps and readers,
+// it reads its own blocks and 0xCA everywhere else.
+TEST(Flow, CyclesInOrderAreNotSweptAndReadTheSame) {
+  Flow flow = builtFlow(0, 0x8000, 0);
+  storeBlock(flow, 0, 0x11);
+  storeBlock(flow, 1, 0x11);
+  flow.reset();
+  EXPECT_EQ(flow.data[0], 0x11);  // nothing swept: the next cycle writes over it
+  EXPECT_EQ(flow.data[flowBlockSize], 0x11);
+
+  struct Cycle {
+    uint32_t blocks;
+    uint32_t skipped;    // a block that does not arrive (>= blocks: none)
+    uint32_t readUpTo;   // a reader beyond the cycle (0: none)
+    uint32_t observerWrote;
+  };
+  const Cycle cycles[] = {
+      {40, 99, 0, 0},  {10, 99, 0, 0},     {40, 7, 0, 0},   {3, 99, 0x2000, 0},
+      {12, 99, 0, 0},  {20, 99, 0, 0x800}, {1, 99, 0, 0},   {64, 99, 0x8000, 0},
+      {2, 0, 0, 0},    {64, 63, 0, 0},     {5, 99, 0, 0},
+  };
+  int n = 0;
+  for (const Cycle& c : cycles) {
+    SCOPED_TRACE(n++);
+    std::vector<uint8_t> expected(flow.capacity, flowFillByte);
+    for (uint32_t i = 0; i < c.blocks; ++i) {
+      if (i == c.skipped) continue;
+      storeBlock(flow, i, uint8_t(0x20 + n));
+      std::fill_n(expected.begin() + std::size_t{i} * flowBlockSize, flowBlockSize, uint8_t(0x20 + n));
+    }
+    flow.consumer();
+    ASSERT_TRUE(std::equal(flow.data, flow.data + flow.extent, expected.begin()));
+    if (c.readUpTo) {
+      const uint8_t* data = flow.fillTo(c.readUpTo);
+      ASSERT_TRUE(std::equal(data, data + c.readUpTo, expected.begin()));
+    }
+    if (c.observerWrote) {
+      std::memset(flow.data, 0x44, c.observerWrote);
+      flow.dirty = c.observerWrote;
+    }
+    flow.reset();
+  }
+  EXPECT_TRUE(allFill(flow, 0, flow.capacity));
+}
+
 TEST(Flow, AFarBlockCostsItsBlockUntilAReaderComes) {
   Flow flow = builtFlow(0, 0x200000, 0);
   storeBlock(flow, 0, 0x11);

@@ -189,7 +189,7 @@ TEST_F(HeaderTest, HeaderSynchCompletesPendingSignalFlowsOnce) {
   EXPECT_EQ(sum.extent, 0u);  // cleared: the run will not hand it over again
   EXPECT_EQ(sum.storedBlocks, 0u);
   EXPECT_EQ(sum.idle, 1);
-  EXPECT_EQ(sum.data[0], 0xCA);
+  EXPECT_EQ(sum.fillTo(flowBlockSize)[0], 0xCA);
   EXPECT_EQ(soft.cycles, 0u);  // software flows are not synchronised
   EXPECT_EQ(destination().size(), 2u * (32 + 0x1000) + 32 + 512);
 }

@@ -116,6 +116,11 @@ struct Flow {
   mutable uint32_t farEnd = 0;
   static constexpr uint32_t farFill = 0x10000;
 
+ private:
+  bool storedEverythingFilled() const;
+
+ public:
+
   /// Sets the derived ranges for `size`; storage and counters come with the first block.
   void build();
   /// Allocates storage and counters when they are not there yet; throws std::bad_alloc when
@@ -132,8 +137,9 @@ struct Flow {
   void store(uint32_t index, const uint8_t* block);
   /// Distinct blocks of the pending cycle below its extent.
   uint32_t distinctBlocks() const;
-  /// Back to an empty cycle: counters 0, data refilled with 0xCA, idle 1; side is kept.
-  /// Costs what the cycle stored, not the flow's size.
+  /// Back to an empty cycle: counters 0, data reading as 0xCA, idle 1; side is kept.
+  /// Costs at most what the cycle stored, not the flow's size; nothing when the cycle's blocks
+  /// covered every filled byte (they are then overwritten or filled as the next cycle goes).
   void reset();
   /// The observer to call: `observer`, or the embedded default; the cycle's bytes (up to the
   /// extent) read as they should first.
