@@ -24,6 +24,8 @@ void Flow::build() {
   capacity = size;
   // A layout may name flows it never records: memory follows the blocks that arrive.
   storage.reset();
+  spareStorage.clear();
+  storageLent = false;
   data = nullptr;
   blockCounts.clear();
   touched.clear();
@@ -38,11 +40,11 @@ void Flow::allocate() {
   // Mapped pages read as 0 (the headroom and the spare bytes past the capacity, where the last
   // block may reach) and cost nothing until touched; the capacity is filled with 0xCA as
   // stores and readers reach it (fillTo).
-  platform::MappedBytes bytes(storageBytes());
+  auto bytes = std::make_shared<platform::LendableBytes>(storageBytes());
   // Indexes above maxBlock are dropped by the scanner, so maxBlock + 1 counters suffice.
   blockCounts.assign(std::size_t{maxBlock} + 1);
   storage = std::move(bytes);
-  data = storage.get() + flowHeadroom;
+  data = storage->get() + flowHeadroom;
   filled = 0;
 }
 
@@ -102,8 +104,42 @@ bool Flow::storedEverythingFilled() const {
   return below * flowBlockSize >= filled;
 }
 
+std::shared_ptr<platform::LendableBytes> Flow::lendStorage() {
+  if (!storage) return nullptr;
+  bool spareFree = std::any_of(spareStorage.begin(), spareStorage.end(),
+                               [](const auto& spare) { return !spare->lent(); });
+  if (!spareFree) {
+    // One spare always; more while the spares' cycles stay within spareBudget.
+    std::size_t cycleBytes = std::max<std::size_t>(maxExtent, farFill);
+    if (!spareStorage.empty() && (spareStorage.size() >= maxSpareStorage ||
+                                  (spareStorage.size() + 1) * cycleBytes > spareBudget))
+      return nullptr;
+    try {
+      spareStorage.push_back(std::make_shared<platform::LendableBytes>(storageBytes()));
+    } catch (const std::bad_alloc&) {
+      return nullptr;
+    }
+  }
+  storageLent = true;
+  return storage;
+}
+
+// The lent storage becomes a spare; a free spare (lendStorage made sure of one) holds the next
+// cycle. Its bytes are those of an earlier cycle: nothing of it counts as filled.
+void Flow::takeFreeStorage() {
+  auto spare = std::find_if(spareStorage.begin(), spareStorage.end(),
+                            [](const auto& s) { return !s->lent(); });
+  std::swap(storage, *spare);
+  data = storage->get() + flowHeadroom;
+  storageLent = false;
+  for (uint32_t index : touched) blockCounts[index] = 0;
+  filled = 0;
+}
+
 void Flow::reset() {
-  if (data && storedEverythingFilled()) {
+  if (storageLent) {
+    takeFreeStorage();
+  } else if (data && storedEverythingFilled()) {
     // Every filled byte belongs to a block of this cycle: the bytes are left as they are and
     // count as unfilled, so the next cycle's stores (in order, the common case) overwrite them
     // without a fill, and whatever they leave is filled when a reader reaches it. That costs

@@ -47,11 +47,14 @@ bool OutputWriter::open(const std::string& path) {
   return true;
 }
 
-bool OutputWriter::write(const uint8_t* bytes, size_t length) {
+bool OutputWriter::write(const uint8_t* bytes, size_t length) { return write(bytes, length, nullptr); }
+
+bool OutputWriter::write(const uint8_t* bytes, size_t length,
+                         std::shared_ptr<platform::LendableBytes> owner) {
   if (!file_ || failureReported_) return false;
-  if (pendingEnds_.size() >= pendingBoundaryLimit && !flush()) return false;
+  if (pendingEnds_.size() >= pendingBoundaryLimit && !forgetWrittenEnds()) return false;
   errno = 0;
-  if (writer_.append(bytes, length)) {
+  if (owner ? writer_.appendLent(bytes, length, std::move(owner)) : writer_.append(bytes, length)) {
     written_ += length;
     pendingEnds_.push_back(written_);
     return true;
@@ -59,6 +62,18 @@ bool OutputWriter::write(const uint8_t* bytes, size_t length) {
   reportFailure();
   close();
   return false;
+}
+
+// The record ends the writer has passed are whole on disk: the last of them is all a cut back
+// needs. Only when it has passed none is the list emptied by a flush, and always where each
+// buffer is written at once (the flush then fails at the record it always failed at).
+bool OutputWriter::forgetWrittenEnds() {
+  if (!writer_.overlapped()) return flush();
+  auto passed = std::upper_bound(pendingEnds_.begin(), pendingEnds_.end(), writer_.bytesWritten());
+  if (passed == pendingEnds_.begin()) return flush();
+  onDisk_ = *(passed - 1);
+  pendingEnds_.erase(pendingEnds_.begin(), passed);
+  return true;
 }
 
 bool OutputWriter::flush() {

@@ -68,7 +68,9 @@ bool SaveStep::saveFlow(Flow& flow) {
     msg::info("No SAR... no save");
     return false;
   }
-  bool written = output_.isOpen() && output_.write(record, length);
+  // A large record is written from the flow's storage, which the writer holds until then.
+  bool written = output_.isOpen() &&
+                 output_.write(record, length, output_.takesLoans(length) ? flow.lendStorage() : nullptr);
   flow.idle = 1;
   return written;
 }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "layout/layout.h"
@@ -48,7 +49,7 @@ TEST(Flow, BuildDerivesRangesAndStorage) {
   EXPECT_EQ(flow.capacity, 0x1000u);
   EXPECT_EQ(flow.blockCounts.size(), 17u);
   EXPECT_TRUE(countersZero(flow));
-  EXPECT_EQ(flow.data, flow.storage.get() + flowHeadroom);
+  EXPECT_EQ(flow.data, flow.storage->get() + flowHeadroom);
   EXPECT_TRUE(allFill(flow, 0, flow.capacity));
   EXPECT_EQ(flow.idle, 1);
 }
@@ -125,7 +126,7 @@ TEST(Flow, StorageComesWithTheFirstUse) {
   flow.reset();  // an unused flow is reset like any other
   EXPECT_EQ(flow.idle, 1);
   Flow used = builtFlow(0, 0x1000, 0);
-  EXPECT_EQ(used.data, used.storage.get() + flowHeadroom);
+  EXPECT_EQ(used.data, used.storage->get() + flowHeadroom);
   EXPECT_EQ(used.blockCounts.size(), 17u);
   EXPECT_TRUE(allFill(used, 0, used.capacity));
   uint8_t* before = used.data;
@@ -267,6 +268,55 @@ TEST(Flow, CyclesInOrderAreNotSweptAndReadTheSame) {
     flow.reset();
   }
   EXPECT_TRUE(allFill(flow, 0, flow.capacity));
+}
+
+// A cycle lent to the writer stays as it was while the flow goes on in another storage; the
+// storages come back as the writer gives them back, and their number stays bounded: with every
+// one held, nothing more is lent and the flow goes on as without loans.
+TEST(Flow, ALentCycleStaysAsItWasAndTheStoragesStayFew) {
+  Flow flow = builtFlow(0, 0x8000, 0);
+  std::vector<std::shared_ptr<platform::LendableBytes>> held;
+  for (uint8_t cycle = 1; cycle < 20; ++cycle) {
+    SCOPED_TRACE(int(cycle));
+    for (uint32_t i = 0; i < 4; ++i) storeBlock(flow, i, cycle);
+    if (cycle == 7) storeBlock(flow, 9, cycle);  // one cycle with a gap
+    flow.consumer();
+    std::vector<uint8_t> before(flow.data, flow.data + flow.extent);
+    std::shared_ptr<platform::LendableBytes> lent = flow.lendStorage();
+    if (lent) {
+      lent->lend();  // what the writer does on taking it
+      held.push_back(lent);
+    }
+    ASSERT_LE(held.size(), Flow::maxSpareStorage + 1);
+    flow.reset();
+    storeBlock(flow, 0, 0xEE);
+    storeBlock(flow, 2, 0xEE);
+    if (lent) {
+      const uint8_t* kept = lent->get() + flowHeadroom;
+      EXPECT_TRUE(std::equal(before.begin(), before.end(), kept)) << "the lent cycle changed";
+    }
+    const uint8_t* data = flow.fillTo(0x1000);
+    EXPECT_TRUE(std::all_of(data, data + flowBlockSize, [](uint8_t b) { return b == 0xEE; }));
+    EXPECT_TRUE(allFill(flow, flowBlockSize, 2 * flowBlockSize));
+    EXPECT_TRUE(allFill(flow, 3 * flowBlockSize, 0x1000));
+    flow.reset();
+    if (cycle == 12) {
+      for (const auto& storage : held) storage->giveBack();  // the writer caught up
+      held.clear();
+    }
+  }
+  EXPECT_GT(held.size(), 0u);
+  EXPECT_EQ(flow.spareStorage.size(), Flow::maxSpareStorage);
+
+  // A flow whose cycles are large gets one spare only.
+  Flow big = builtFlow(0, 0x1000000, 0);
+  for (int cycle = 0; cycle < 3; ++cycle) {
+    storeBlock(big, 0xFFFF, 1);
+    big.consumer();
+    if (auto lent = big.lendStorage()) lent->lend();
+    big.reset();
+  }
+  EXPECT_EQ(big.spareStorage.size(), 1u);
 }
 
 TEST(Flow, AFarBlockCostsItsBlockUntilAReaderComes) {

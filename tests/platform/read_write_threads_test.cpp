@@ -10,8 +10,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -130,6 +132,75 @@ TEST_F(ThreadedFiles, AppendedBytesArriveInOrder) {
     EXPECT_TRUE(writer.end());
     ::close(fd);
     EXPECT_EQ(contents(path), bytes) << (overlapped ? "written behind" : "written inline");
+  }
+}
+
+// Records lent from their owners' storage between copied ones arrive in their place; a loan
+// lasts until the thread has written it (all are back after the flush); without the thread the
+// bytes are copied and the owner is free at once.
+TEST_F(ThreadedFiles, LentBytesArriveInOrderAndComeBack) {
+  const std::vector<uint8_t> bytes = pattern(40 * bufferSize + 33, 7);
+  platform::WriteBehind writer(bufferSize, 3);
+  for (bool overlapped : {true, false}) {
+    std::string path = file(overlapped ? "lent-behind" : "lent-inline");
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    writer.begin(fd, overlapped);
+    std::vector<std::shared_ptr<platform::LendableBytes>> owners;
+    size_t at = 0;
+    for (size_t step = 1; at < bytes.size(); ++step) {
+      size_t n = std::min((step * 2654435761u) % (2 * bufferSize) + 1, bytes.size() - at);
+      if (step % 3 == 0) {
+        ASSERT_TRUE(writer.append(bytes.data() + at, n));
+      } else {
+        auto owner = std::make_shared<platform::LendableBytes>(n);
+        std::memcpy(owner->get(), bytes.data() + at, n);
+        ASSERT_TRUE(writer.appendLent(owner->get(), n, owner));
+        if (!overlapped) {
+          EXPECT_FALSE(owner->lent());
+          std::memset(owner->get(), 0, n);  // copied: the owner may change it at once
+        }
+        owners.push_back(owner);
+      }
+      at += n;
+      if (step % 17 == 0) {
+        ASSERT_TRUE(writer.flush());
+      }
+    }
+    ASSERT_TRUE(writer.flush());
+    for (const auto& owner : owners) EXPECT_FALSE(owner->lent());
+    EXPECT_TRUE(writer.end());
+    ::close(fd);
+    EXPECT_EQ(contents(path), bytes) << (overlapped ? "written behind" : "written inline");
+  }
+}
+
+// Loans end with the file whatever happens to it: a failed write or an abandon gives every one
+// back, and an owner that let go of its storage early leaves the thread bytes that still exist.
+TEST_F(ThreadedFiles, LoansComeBackAfterAFailureOrAnAbandon) {
+  const std::vector<uint8_t> bytes = pattern(bufferSize, 9);
+  platform::WriteBehind writer(bufferSize, 2);
+  for (const char* ending : {"failure", "abandon"}) {
+    bool failing = std::string(ending) == "failure";
+    int fd = failing ? ::open("/dev/full", O_WRONLY)
+                     : ::open(file("abandoned").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    writer.begin(fd, true);
+    std::vector<std::shared_ptr<platform::LendableBytes>> owners;
+    for (int i = 0; i < 64; ++i) {
+      auto owner = std::make_shared<platform::LendableBytes>(bufferSize);
+      std::memcpy(owner->get(), bytes.data(), bufferSize);
+      if (!writer.appendLent(owner->get(), bufferSize, owner)) break;
+      if (i % 2) owners.push_back(owner);  // the others are held by the writer alone
+    }
+    if (failing) {
+      EXPECT_FALSE(writer.flush());
+      EXPECT_FALSE(writer.end());
+    } else {
+      writer.abandon();
+    }
+    for (const auto& owner : owners) EXPECT_FALSE(owner->lent()) << ending;
+    ::close(fd);
   }
 }
 

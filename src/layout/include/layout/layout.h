@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/mapped_bytes.h"
+#include "platform/lendable_bytes.h"
 
 struct Flow;
 
@@ -87,8 +87,15 @@ struct Flow {
   uint32_t storedBlocks = 0;
   BlockCounts blockCounts;             // indexed 0..maxBlock; empty until allocated
   std::vector<uint32_t> touched;       // block indexes stored since the last reset, each once
-  platform::MappedBytes storage;       // size + 2048 bytes, mapped with the first block
-  uint8_t* data = nullptr;             // storage + 1024; null until allocated
+  /// size + 2048 bytes, mapped with the first block; data is storage + 1024 (null until then).
+  /// A cycle's storage may be lent to the destination's writer (lendStorage); the flow then
+  /// goes on in another one from `spareStorage`, and takes it back once the writer is done.
+  std::shared_ptr<platform::LendableBytes> storage;
+  std::vector<std::shared_ptr<platform::LendableBytes>> spareStorage;
+  bool storageLent = false;            // the cycle's storage is lent: the reset changes it
+  static constexpr std::size_t maxSpareStorage = 8;
+  static constexpr std::size_t spareBudget = std::size_t{16} << 20;  // bytes of their cycles
+  uint8_t* data = nullptr;
   uint32_t capacity = 0;
   uint32_t extent = 0;
   uint32_t maxExtent = 0;
@@ -118,6 +125,7 @@ struct Flow {
 
  private:
   bool storedEverythingFilled() const;
+  void takeFreeStorage();
 
  public:
 
@@ -135,6 +143,10 @@ struct Flow {
   std::size_t storageBytes() const { return std::size_t{size} + 2 * std::size_t{flowHeadroom}; }
   /// Stores one block at `index` (at most maxBlock) of an allocated flow.
   void store(uint32_t index, const uint8_t* block);
+  /// The storage, for the destination's writer to hold until it has written the cycle's record
+  /// from it; the reset then goes on in a storage the writer does not hold. Null (nothing
+  /// lent) when every spare is held and no more may be made, or memory runs out.
+  std::shared_ptr<platform::LendableBytes> lendStorage();
   /// Distinct blocks of the pending cycle below its extent.
   uint32_t distinctBlocks() const;
   /// Back to an empty cycle: counters 0, data reading as 0xCA, idle 1; side is kept.

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/lendable_bytes.h"
 #include "platform/output_files.h"
 #include "platform/write_behind.h"
 
@@ -24,6 +26,13 @@ class OutputWriter {
   uint64_t outputPosition();
   /// Writes `length` bytes in one write; reports a failed or short write once (E).
   bool write(const uint8_t* bytes, size_t length);
+  /// As write, for bytes that lie in `owner`'s storage: the writer borrows them instead of
+  /// copying where it writes behind the run (see takesLoans); null `owner`: copied.
+  bool write(const uint8_t* bytes, size_t length, std::shared_ptr<platform::LendableBytes> owner);
+  /// Whether a record of `length` bytes is better lent than copied: the destination is
+  /// written behind the run and the record is large.
+  bool takesLoans(size_t length) const { return file_ && writer_.overlapped() && length >= loanMinimum; }
+  static constexpr size_t loanMinimum = 16384;
   /// Current write position (0 without a destination).
   uint64_t position() const { return written_; }
   /// Flushes and closes; a failure is reported as a write error (once).
@@ -35,6 +44,7 @@ class OutputWriter {
  private:
   void reportFailure();
   bool flush();
+  bool forgetWrittenEnds();
   void cutToWholeRecords(int descriptor);
   platform::OutputFiles& files_;
   platform::OutputFile file_;
