@@ -20,7 +20,79 @@
 SourceFile::SourceFile(size_t bufferSize)
     : bufferSize_(bufferSize), buffer_(bufferSize), readAhead_(bufferSize) {}
 
-SourceFile::~SourceFile() { close(); }
+SourceFile::~SourceFile() {
+  forgetNextAhead();
+  close();
+}
+
+namespace {
+int64_t modifiedNs(const struct stat& info) {
+  return int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+}
+}  // namespace
+
+void SourceFile::readNextAhead(const std::string& path) {
+  forgetNextAhead();
+  nextPath_ = path;
+  nextTried_ = false;
+}
+
+// Only a regular file is opened ahead (a FIFO's writer would notice a reader); the read ahead
+// thread is idle here, the current file's last buffer being read.
+void SourceFile::openNextAhead() {
+  nextTried_ = true;
+  struct stat info {};
+  if (::stat(nextPath_.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
+  int fd = ::open(nextPath_.c_str(), O_RDONLY | O_NONBLOCK);
+  if (fd < 0) return;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return;
+  }
+  int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  nextFd_ = fd;
+  nextDevice_ = uint64_t(info.st_dev);
+  nextInode_ = uint64_t(info.st_ino);
+  nextSize_ = uint64_t(info.st_size);
+  nextModified_ = modifiedNs(info);
+  readAhead_.start(nextFd_, 0);
+  aheadIsNext_ = true;
+}
+
+// The file just opened as `fd` is the one opened ahead, unchanged since: the descriptor that
+// read ahead takes its place, so that its first buffer is taken. Either way the one ahead is done.
+int SourceFile::adoptNextAhead(int fd, const struct stat& info) {
+  if (nextFd_ < 0) return fd;
+  bool same = uint64_t(info.st_dev) == nextDevice_ && uint64_t(info.st_ino) == nextInode_ &&
+              uint64_t(info.st_size) == nextSize_ && modifiedNs(info) == nextModified_;
+  if (!same) {
+    forgetNextAhead();
+    return fd;
+  }
+  ::close(fd);
+  fd = nextFd_;
+  nextFd_ = -1;
+  nextPath_.clear();
+  aheadIsNext_ = false;  // it reads this file now
+  return fd;
+}
+
+void SourceFile::forgetNextAhead() {
+  if (nextFd_ >= 0) {
+    readAhead_.drop();
+    ::close(nextFd_);
+  }
+  nextFd_ = -1;
+  nextPath_.clear();
+  aheadIsNext_ = false;
+}
+
+void SourceFile::startReadAhead(uint64_t start) {
+  readAhead_.start(fd_, start);
+  aheadIsNext_ = false;
+}
 
 bool SourceFile::open(const std::string& path) {
   close();
@@ -28,7 +100,12 @@ bool SourceFile::open(const std::string& path) {
   // Opened without blocking, so that a FIFO without a writer cannot hold the run; only a regular
   // file is a recording (a directory opens on this platform, a device never ends).
   int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    int saved = errno;
+    forgetNextAhead();
+    errno = saved;
+    return false;
+  }
   struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     int saved = errno;
@@ -36,9 +113,11 @@ bool SourceFile::open(const std::string& path) {
     else if (!S_ISREG(info.st_mode)) saved = EINVAL;
     refusedNotRegular_ = !S_ISREG(info.st_mode);
     ::close(fd);
+    forgetNextAhead();
     errno = saved;
     return false;
   }
+  fd = adoptNextAhead(fd, info);
   int flags = ::fcntl(fd, F_GETFL);
   if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -50,7 +129,7 @@ bool SourceFile::open(const std::string& path) {
 }
 
 void SourceFile::close() {
-  readAhead_.drop();
+  if (!aheadIsNext_) readAhead_.drop();  // else it reads the next file
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   bufferLength_ = 0;
@@ -59,14 +138,17 @@ void SourceFile::close() {
 // The buffer holds what a read at the position finds: the read ahead's bytes when they are
 // that, else a read of our own. A full buffer short of the end starts the next read ahead.
 bool SourceFile::refill() {
-  bufferLength_ = readAhead_.take(fd_, position_, size_, buffer_, bufferStart_);
+  // A read ahead of the next file is kept for it (reads at the end of this one find nothing).
+  bufferLength_ = aheadIsNext_ ? 0 : readAhead_.take(fd_, position_, size_, buffer_, bufferStart_);
   if (bufferLength_ == 0) {
     bufferStart_ = position_;
     bufferLength_ = platform::readAt(fd_, buffer_.get(), bufferSize_, bufferStart_);
   }
   uint64_t end = bufferStart_ + bufferLength_;
   if (bufferLength_ == bufferSize_ && bufferSize_ > 4 * platform::ReadAhead::overlap && end < size_)
-    readAhead_.start(fd_, end - platform::ReadAhead::overlap);
+    startReadAhead(end - platform::ReadAhead::overlap);
+  else if (end >= size_ && !nextTried_ && !nextPath_.empty())
+    openNextAhead();
   return bufferLength_ > 0;
 }
 
@@ -219,6 +301,7 @@ bool SourceSequence::openSource() {
   openedFiles_.emplace_back(currentName_, file_.size());
   nextIndex_++;
   opened_++;
+  file_.readNextAhead(concatenate_ != 0 && nextIndex_ < endIndex_ ? numberedName() : std::string());
   msg::info("[%d] size = %lu", opened_, static_cast<unsigned long>(file_.size()));
   return true;
 }

@@ -1,6 +1,8 @@
 // The source files of a recording, read as one stream, and the names of the outputs.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -26,6 +28,10 @@ class SourceFile {
   bool open(const std::string& path);
   void close();
   bool isOpen() const { return fd_ >= 0; }
+  /// The file that `open` is likely to be asked for after this one ("" for none): once the
+  /// buffer reaches this file's end, its first buffer is read ahead, and `open` takes it when
+  /// it opens the same file, unchanged.
+  void readNextAhead(const std::string& path);
   /// Whether the last open found something that is not a regular file (a FIFO, a device, a
   /// directory) and refused it.
   bool refusedNotRegular() const { return refusedNotRegular_; }
@@ -51,6 +57,10 @@ class SourceFile {
   }
   bool refill();
   bool refillAt(uint64_t start);
+  void startReadAhead(uint64_t start);
+  void openNextAhead();
+  int adoptNextAhead(int fd, const struct stat& info);
+  void forgetNextAhead();
   int fd_ = -1;
   bool refusedNotRegular_ = false;
   uint64_t size_ = 0;
@@ -60,6 +70,13 @@ class SourceFile {
   size_t bufferSize_;
   platform::MappedBytes buffer_;  // pages the reads never reach cost nothing
   platform::ReadAhead readAhead_;           // the next buffer, read while this one is worked through
+  // The file expected next, opened and read ahead once this one's last buffer is read.
+  std::string nextPath_;
+  bool nextTried_ = false;
+  bool aheadIsNext_ = false;  // the read ahead reads the next file, not this one
+  int nextFd_ = -1;
+  uint64_t nextDevice_ = 0, nextInode_ = 0, nextSize_ = 0;
+  int64_t nextModified_ = 0;  // nanoseconds
 };
 
 /// What the sequence needs from the command line.

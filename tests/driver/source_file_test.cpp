@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <cstdint>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "source_sequence.h"
@@ -70,5 +72,84 @@ TEST(SourceFile, ReadsViewsSeeksAndSearchesSeeTheFilesBytes) {
     }
   }
 }
+
+// The next file of a sequence is read ahead once the current one's last buffer is read; what the
+// next open then reads is that file's bytes as they are at the open, however the file changed
+// in between, and whichever file is opened.
+struct NextCase {
+  const char* what;
+  bool announce;     // the next name is given to the file before the open
+  int change;        // 0 none, 1 replaced by another file, 2 grown, 3 created late, 4 removed
+  const char* opened;
+};
+
+class SourceFileNext : public ::testing::TestWithParam<NextCase> {};
+
+TEST_P(SourceFileNext, TheNextOpenReadsTheFileAsItIsThen) {
+  const NextCase& c = GetParam();
+  constexpr size_t bufferSize = 4096;
+  TempDir dir;
+  auto pattern = [](size_t n, uint8_t seed) {
+    std::vector<uint8_t> bytes(n);
+    for (size_t i = 0; i < n; ++i) bytes[i] = uint8_t(i * 7 + seed);
+    return bytes;
+  };
+  writeFile(dir.file("a_1.rec"), pattern(bufferSize + 100, 1));
+  if (c.change != 3) writeFile(dir.file("a_2.rec"), pattern(3 * bufferSize, 2));
+  writeFile(dir.file("other.rec"), pattern(bufferSize / 2, 4));
+  SourceFile file(bufferSize);
+  ASSERT_TRUE(file.open(dir.file("a_1.rec")));
+  if (c.announce) file.readNextAhead(dir.file("a_2.rec"));
+  std::vector<uint8_t> spare(2 * bufferSize);
+  ASSERT_EQ(file.read(spare.data(), spare.size()), bufferSize + 100);  // to the end: next read ahead
+  std::vector<uint8_t> expected;
+  switch (c.change) {
+    case 1:
+      writeFile(dir.file("new.rec"), pattern(3 * bufferSize, 9));
+      std::filesystem::rename(dir.file("new.rec"), dir.file("a_2.rec"));
+      expected = pattern(3 * bufferSize, 9);
+      break;
+    case 2: {
+      expected = pattern(3 * bufferSize, 2);
+      std::vector<uint8_t> more = pattern(50, 5);
+      expected.insert(expected.end(), more.begin(), more.end());
+      writeFile(dir.file("a_2.rec"), expected);
+      break;
+    }
+    case 3:
+      writeFile(dir.file("a_2.rec"), pattern(bufferSize, 3));
+      expected = pattern(bufferSize, 3);
+      break;
+    case 4:
+      std::filesystem::remove(dir.file("a_2.rec"));
+      break;
+    default:
+      expected = pattern(3 * bufferSize, 2);
+  }
+  file.close();
+  std::string opened = dir.file(c.opened);
+  if (std::string(c.opened) == "other.rec") expected = pattern(bufferSize / 2, 4);
+  if (c.change == 4) {
+    EXPECT_FALSE(file.open(opened));
+    return;
+  }
+  ASSERT_TRUE(file.open(opened));
+  EXPECT_EQ(file.size(), expected.size());
+  std::vector<uint8_t> got(expected.size() + 10);
+  ASSERT_EQ(file.read(got.data(), got.size()), expected.size());
+  got.resize(expected.size());
+  EXPECT_EQ(got, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SourceFileNext,
+    ::testing::Values(NextCase{"AsExpected", true, 0, "a_2.rec"},
+                      NextCase{"NotAnnounced", false, 0, "a_2.rec"},
+                      NextCase{"ReplacedMeanwhile", true, 1, "a_2.rec"},
+                      NextCase{"GrownMeanwhile", true, 2, "a_2.rec"},
+                      NextCase{"CreatedLate", true, 3, "a_2.rec"},
+                      NextCase{"RemovedMeanwhile", true, 4, "a_2.rec"},
+                      NextCase{"AnotherFileOpened", true, 0, "other.rec"}),
+    [](const ::testing::TestParamInfo<NextCase>& param) { return std::string(param.param.what); });
 
 }  // namespace
