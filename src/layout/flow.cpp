@@ -129,6 +129,10 @@ std::shared_ptr<platform::LendableBytes> Flow::lendStorage() {
 void Flow::takeFreeStorage() {
   auto spare = std::find_if(spareStorage.begin(), spareStorage.end(),
                             [](const auto& s) { return !s->lent(); });
+  if (spare == spareStorage.end()) {
+    spareStorage.push_back(std::make_shared<platform::LendableBytes>(storageBytes()));
+    spare = spareStorage.end() - 1;
+  }
   std::swap(storage, *spare);
   data = storage->get() + flowHeadroom;
   storageLent = false;
