@@ -226,8 +226,10 @@ std::string destinationNameFor(const std::string& sourceName) {
 // ---- SourceSequence ----
 
 namespace {
-// Stream buffer of each source file: large sequential reads without a 130 MiB footprint.
-constexpr size_t sourceBufferSize = 8u << 20;
+// Stream buffer of each source file (and of its read ahead): reads large enough to be sequential,
+// small enough that the bytes the kernel copies in are still in the cache when the scanner
+// reads them (8 MiB cost a third more time).
+constexpr size_t sourceBufferSize = 1u << 20;
 
 // Directory part removed: the text after the last "/" or "\".
 std::string withoutDirectory(const std::string& path) {
