@@ -53,6 +53,18 @@ const char* colourFor(int level) {
   }
 }
 
+// Whether messages to the stream are coloured: a terminal, and NO_COLOR not set (set to anything
+// turns the colours off, https://no-color.org). Asked once for each standard stream, whose
+// answer does not change during a run, instead of a system call per message.
+bool coloured(FILE* stream) {
+  int fd = fileno(stream);
+  auto ask = [fd] { return isatty(fd) && std::getenv("NO_COLOR") == nullptr; };
+  static signed char known[3] = {-1, -1, -1};
+  if (fd < 0 || fd > 2) return ask();
+  if (known[fd] < 0) known[fd] = ask() ? 1 : 0;
+  return known[fd] == 1;
+}
+
 void emit(FILE* stream, const std::string& text, int level) {
   Module& m = module();
   if (m.beforeText) m.beforeText();
@@ -60,9 +72,7 @@ void emit(FILE* stream, const std::string& text, int level) {
     m.sink(stream, text);
     return;
   }
-  // NO_COLOR set to anything turns the colours off (https://no-color.org).
-  const bool coloured = isatty(fileno(stream)) && std::getenv("NO_COLOR") == nullptr;
-  const char* colour = coloured ? colourFor(level) : nullptr;
+  const char* colour = coloured(stream) ? colourFor(level) : nullptr;
   if (colour) std::fputs(colour, stream);
   std::fwrite(text.data(), 1, text.size(), stream);
   if (colour) std::fputs("\x1b[0m", stream);
