@@ -94,7 +94,7 @@ struct Flow {
   std::vector<std::shared_ptr<platform::LendableBytes>> spareStorage;
   bool storageLent = false;            // the cycle's storage is lent: the reset changes it
   static constexpr std::size_t maxSpareStorage = 8;
-  static constexpr std::size_t spareBudget = std::size_t{16} << 20;  // bytes of their cycles
+  static constexpr std::size_t spareBudget = std::size_t{4} << 20;  // bytes of their cycles
   uint8_t* data = nullptr;
   uint32_t capacity = 0;
   uint32_t extent = 0;
