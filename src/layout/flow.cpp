@@ -136,18 +136,16 @@ void Flow::takeFreeStorage() {
   std::swap(storage, *spare);
   data = storage->get() + flowHeadroom;
   storageLent = false;
-  for (uint32_t index : touched) blockCounts[index] = 0;
-  filled = 0;
 }
 
 void Flow::reset() {
-  if (storageLent) {
-    takeFreeStorage();
-  } else if (data && storedEverythingFilled()) {
-    // Every filled byte belongs to a block of this cycle: the bytes are left as they are and
-    // count as unfilled, so the next cycle's stores (in order, the common case) overwrite them
-    // without a fill, and whatever they leave is filled when a reader reaches it. That costs
-    // at most the refill it saves.
+  bool otherStorage = storageLent;
+  if (storageLent) takeFreeStorage();
+  if (data && (otherStorage || storedEverythingFilled())) {
+    // Every filled byte belongs to a block of this cycle (or to an earlier cycle of another
+    // storage): the bytes are left as they are and count as unfilled, so the next cycle's
+    // stores (in order, the common case) overwrite them without a fill, and whatever they
+    // leave is filled when a reader reaches it. That costs at most the refill it saves.
     for (uint32_t index : touched) blockCounts[index] = 0;
     filled = 0;
   } else if (data) {

@@ -83,7 +83,8 @@ void WriteBehind::wake(std::unique_lock<std::mutex>&) {
 // Hands the filled buffer over (or writes it now) and takes a free one.
 bool WriteBehind::submit() {
   if (!overlapped_) {
-    bool written = writeAll(filling_->bytes.get(), filling_->length);
+    iovec whole{filling_->bytes.get(), filling_->length};
+    bool written = writeVectors(&whole, 1);
     std::lock_guard<std::mutex> lock(mutex_);
     if (written) done_ += filling_->length;
     else error_ = errno;
@@ -162,21 +163,6 @@ void WriteBehind::release(Piece& piece) {
     piece.owner->giveBack();
     piece.owner.reset();
   }
-}
-
-bool WriteBehind::writeAll(const uint8_t* bytes, size_t length) {
-  size_t done = 0;
-  while (done < length) {
-    ssize_t n = ::write(fd_, bytes + done, length - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) {
-      errno = EIO;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
 }
 
 // One gathered write of `count` pieces; a short write continues where it stopped.

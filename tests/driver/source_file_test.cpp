@@ -78,7 +78,6 @@ TEST(SourceFile, ReadsViewsSeeksAndSearchesSeeTheFilesBytes) {
 // in between, and whichever file is opened.
 struct NextCase {
   const char* what;
-  bool announce;     // the next name is given to the file before the open
   int change;        // 0 none, 1 replaced by another file, 2 grown, 3 created late, 4 removed
   const char* opened;
 };
@@ -99,7 +98,7 @@ TEST_P(SourceFileNext, TheNextOpenReadsTheFileAsItIsThen) {
   writeFile(dir.file("other.rec"), pattern(bufferSize / 2, 4));
   SourceFile file(bufferSize);
   ASSERT_TRUE(file.open(dir.file("a_1.rec")));
-  if (c.announce) file.readNextAhead(dir.file("a_2.rec"));
+  file.readNextAhead(dir.file("a_2.rec"));
   std::vector<uint8_t> spare(2 * bufferSize);
   ASSERT_EQ(file.read(spare.data(), spare.size()), bufferSize + 100);  // to the end: next read ahead
   std::vector<uint8_t> expected;
@@ -143,13 +142,10 @@ TEST_P(SourceFileNext, TheNextOpenReadsTheFileAsItIsThen) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, SourceFileNext,
-    ::testing::Values(NextCase{"AsExpected", true, 0, "a_2.rec"},
-                      NextCase{"NotAnnounced", false, 0, "a_2.rec"},
-                      NextCase{"ReplacedMeanwhile", true, 1, "a_2.rec"},
-                      NextCase{"GrownMeanwhile", true, 2, "a_2.rec"},
-                      NextCase{"CreatedLate", true, 3, "a_2.rec"},
-                      NextCase{"RemovedMeanwhile", true, 4, "a_2.rec"},
-                      NextCase{"AnotherFileOpened", true, 0, "other.rec"}),
+    ::testing::Values(NextCase{"AsExpected", 0, "a_2.rec"}, NextCase{"ReplacedMeanwhile", 1, "a_2.rec"},
+                      NextCase{"GrownMeanwhile", 2, "a_2.rec"}, NextCase{"CreatedLate", 3, "a_2.rec"},
+                      NextCase{"RemovedMeanwhile", 4, "a_2.rec"},
+                      NextCase{"AnotherFileOpened", 0, "other.rec"}),
     [](const ::testing::TestParamInfo<NextCase>& param) { return std::string(param.param.what); });
 
 }  // namespace

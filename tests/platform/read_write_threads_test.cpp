@@ -111,67 +111,46 @@ TEST_F(ThreadedFiles, AReadAheadOfAnotherFileOrDroppedIsNotTaken) {
   ::close(other);
 }
 
-// Writes of every size, across and beyond the buffers, arrive in order, written behind or not.
-TEST_F(ThreadedFiles, AppendedBytesArriveInOrder) {
-  const std::vector<uint8_t> bytes = pattern(9 * bufferSize + 77, 3);
+// Writes of every size, across and beyond the buffers, arrive in order, written behind or not,
+// copied or lent from their owners' storage between copied ones. A loan lasts until the thread
+// has written it (all are back after the flush); without the thread the bytes are copied and
+// the owner is free at once.
+TEST_F(ThreadedFiles, AppendedAndLentBytesArriveInOrder) {
+  const std::vector<uint8_t> bytes = pattern(40 * bufferSize + 77, 3);
   platform::WriteBehind writer(bufferSize, 3);
   for (bool overlapped : {true, false}) {
-    std::string path = file(overlapped ? "behind" : "inline");
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    writer.begin(fd, overlapped);
-    size_t at = 0;
-    for (size_t step = 1; at < bytes.size(); step = step * 3 + 1) {
-      size_t n = std::min(step % (3 * bufferSize), bytes.size() - at);
-      ASSERT_TRUE(writer.append(bytes.data() + at, n));
-      at += n;
-      if (step % 5 == 0) {
-        ASSERT_TRUE(writer.flush());
-      }
-    }
-    EXPECT_TRUE(writer.end());
-    ::close(fd);
-    EXPECT_EQ(contents(path), bytes) << (overlapped ? "written behind" : "written inline");
-  }
-}
-
-// Records lent from their owners' storage between copied ones arrive in their place; a loan
-// lasts until the thread has written it (all are back after the flush); without the thread the
-// bytes are copied and the owner is free at once.
-TEST_F(ThreadedFiles, LentBytesArriveInOrderAndComeBack) {
-  const std::vector<uint8_t> bytes = pattern(40 * bufferSize + 33, 7);
-  platform::WriteBehind writer(bufferSize, 3);
-  for (bool overlapped : {true, false}) {
-    std::string path = file(overlapped ? "lent-behind" : "lent-inline");
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    writer.begin(fd, overlapped);
-    std::vector<std::shared_ptr<platform::LendableBytes>> owners;
-    size_t at = 0;
-    for (size_t step = 1; at < bytes.size(); ++step) {
-      size_t n = std::min((step * 2654435761u) % (2 * bufferSize) + 1, bytes.size() - at);
-      if (step % 3 == 0) {
-        ASSERT_TRUE(writer.append(bytes.data() + at, n));
-      } else {
-        auto owner = std::make_shared<platform::LendableBytes>(n);
-        std::memcpy(owner->get(), bytes.data() + at, n);
-        ASSERT_TRUE(writer.appendLent(owner->get(), n, owner));
-        if (!overlapped) {
-          EXPECT_FALSE(owner->lent());
-          std::memset(owner->get(), 0, n);  // copied: the owner may change it at once
+    for (bool lending : {false, true}) {
+      std::string path = file(overlapped ? (lending ? "lent-behind" : "behind") : (lending ? "lent-inline" : "inline"));
+      int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      ASSERT_GE(fd, 0);
+      writer.begin(fd, overlapped);
+      std::vector<std::shared_ptr<platform::LendableBytes>> owners;
+      size_t at = 0;
+      for (size_t step = 1; at < bytes.size(); ++step) {
+        size_t n = std::min((step * 2654435761u) % (3 * bufferSize) + 1, bytes.size() - at);
+        if (lending && step % 3 != 0) {
+          auto owner = std::make_shared<platform::LendableBytes>(n);
+          std::memcpy(owner->get(), bytes.data() + at, n);
+          ASSERT_TRUE(writer.appendLent(owner->get(), n, owner));
+          if (!overlapped) {
+            EXPECT_FALSE(owner->lent());
+            std::memset(owner->get(), 0, n);  // copied: the owner may change it at once
+          }
+          owners.push_back(owner);
+        } else {
+          ASSERT_TRUE(writer.append(bytes.data() + at, n));
         }
-        owners.push_back(owner);
+        at += n;
+        if (step % 17 == 0) {
+          ASSERT_TRUE(writer.flush());
+        }
       }
-      at += n;
-      if (step % 17 == 0) {
-        ASSERT_TRUE(writer.flush());
-      }
+      ASSERT_TRUE(writer.flush());
+      for (const auto& owner : owners) EXPECT_FALSE(owner->lent());
+      EXPECT_TRUE(writer.end());
+      ::close(fd);
+      EXPECT_EQ(contents(path), bytes) << path;
     }
-    ASSERT_TRUE(writer.flush());
-    for (const auto& owner : owners) EXPECT_FALSE(owner->lent());
-    EXPECT_TRUE(writer.end());
-    ::close(fd);
-    EXPECT_EQ(contents(path), bytes) << (overlapped ? "written behind" : "written inline");
   }
 }
 

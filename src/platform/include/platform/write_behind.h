@@ -67,7 +67,6 @@ class WriteBehind {
   bool submit();
   void wake(std::unique_lock<std::mutex>& lock);
   void release(Piece& piece);
-  bool writeAll(const uint8_t* bytes, size_t length);
   bool writeVectors(iovec* next, size_t count);
   bool failure();
   bool succeeded() const;  // no write failed, else errno set to the first failure (under the lock)
